@@ -1,0 +1,30 @@
+#include "host/module_state.h"
+
+#include "dialog/configuration_form.h"
+#include "transfer/download_run.h"
+#include "transfer/run_session.h"
+
+namespace klvr {
+namespace {
+
+std::unique_ptr<ModuleState>& Instance() {
+    static std::unique_ptr<ModuleState> state = std::make_unique<ModuleState>();
+    return state;
+}
+
+}  // namespace
+
+ModuleState::ModuleState() : downloadAttempt(&DownloadRun) {}
+ModuleState::~ModuleState() = default;
+
+ModuleState& moduleState() { return *Instance(); }
+
+void ResetModuleState() { Instance() = std::make_unique<ModuleState>(); }
+
+void UnloadAllForms() {
+    ModuleState& m = moduleState();
+    m.runSession.reset();
+    m.configurationForm.reset();
+}
+
+}  // namespace klvr

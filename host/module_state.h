@@ -1,0 +1,87 @@
+#pragma once
+// All state of the plug-in, shared by every Toolbox object of the process and living as long as the
+// library is loaded. Reached through moduleState() only; tests reset it with ResetModuleState().
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/host_lists.h"
+#include "settings/command_settings.h"
+#include "settings/settings_array.h"
+#include "transfer/remote_entry.h"
+
+namespace klvr {
+
+class RunSession;         // the hidden home of the FTP client during a run
+class ConfigurationForm;  // the configuration dialog while Props shows it
+
+using DownloadAttempt = std::function<void(const SettingsArray& data, const SettingsArray& orgData)>;
+
+struct ModuleState {
+    ModuleState();
+    ~ModuleState();
+    ModuleState(const ModuleState&) = delete;
+    ModuleState& operator=(const ModuleState&) = delete;
+
+    // identity
+    std::string InfoText;
+    std::string AuthorText;
+    std::optional<std::array<ModType, 2>> ModuleInfoTable;
+    std::int16_t ModuleCount = 0;
+
+    // host switches
+    bool AutoLogEnabled = false;
+    std::string DaemonInstance;
+    std::atomic<bool> ErrorFlag{false};
+    // Set by the host's Abort, possibly from another thread while a run blocks the calling one.
+    std::atomic<bool> AbortRequested{false};
+
+    // names handed over by the host for the insertion menus
+    VariableCollection UserVariableList;
+    VariableCollection SharedVariableList;
+    std::vector<clsConstants> PresetList;
+    std::vector<clsConstants> DbPresetList;
+    std::vector<clsConstants> LocalConstantList;
+    std::vector<clsConstants> GlobalConstantList;
+
+    // output tables read by the host after a run; the name arrays do not exist before the first run
+    std::optional<std::vector<std::string>> UserVariableNames;
+    std::optional<std::vector<std::string>> UserVariableValues;
+    std::array<VarType, 16> LocalVarTable{};
+    std::array<VarType, 16> GlobalVarTable{};
+
+    // run driver
+    std::int16_t AttemptCounter = 0;
+    std::int32_t RetryCount = 0;
+
+    // settings
+    CommandSettings Settings;
+    std::optional<std::vector<std::string>> SavedData;
+    std::int16_t SavedDataCount = 0;
+
+    // transfer engine
+    RemoteEntryTable RemoteEntries;
+    std::string TraceFile;
+    std::string LocalTarget;
+    bool HostCheckActive = false;
+    std::unique_ptr<RunSession> runSession;
+
+    // dialogs
+    std::unique_ptr<ConfigurationForm> configurationForm;
+
+    // One download attempt; the transfer engine's DownloadRun unless a test puts a scripted one here.
+    DownloadAttempt downloadAttempt;
+};
+
+ModuleState& moduleState();
+void ResetModuleState();
+
+// Unloads every form of the plug-in: the run session with its FTP client, and the configuration dialog.
+void UnloadAllForms();
+
+}  // namespace klvr

@@ -1,0 +1,261 @@
+// The exported C entry points: each member of Toolbox behind a function that turns the plug-in's
+// failures into status codes, so nothing but a status ever crosses the library boundary.
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "host/host_lists.h"
+#include "host/toolbox.h"
+#include "klvr/toolbox.h"
+#include "settings/settings_array.h"
+
+struct klvr_toolbox {
+    klvr::Toolbox object;
+};
+
+namespace {
+
+char* Dup(const std::string& s) {
+    char* out = static_cast<char*>(std::malloc(s.size() + 1));
+    if (out) std::memcpy(out, s.c_str(), s.size() + 1);
+    return out;
+}
+
+template <typename Body>
+klvr_status Guard(klvr_toolbox* t, Body&& body) {
+    if (!t) return KLVR_E_INVALID_ARGUMENT;
+    try {
+        body(t->object);
+        return KLVR_OK;
+    } catch (const klvr::SubscriptError&) {
+        return KLVR_E_SUBSCRIPT;
+    } catch (const klvr::DuplicateKeyError&) {
+        return KLVR_E_DUPLICATE_KEY;
+    } catch (...) {
+        return KLVR_E_FAILED;
+    }
+}
+
+klvr::SettingsArray ToArray(const klvr_string_array_in& in) {
+    klvr::SettingsArray a;
+    a.lowerBound = in.lower_bound;
+    for (int32_t i = 0; i < in.count && in.items; ++i) a.values.emplace_back(in.items[i] ? in.items[i] : "");
+    return a;
+}
+
+klvr_status ToStrings(const std::vector<std::string>& v, klvr_strings* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    out->count = static_cast<int32_t>(v.size());
+    out->items = static_cast<char**>(std::calloc(v.size() + 1, sizeof(char*)));
+    for (std::size_t i = 0; i < v.size(); ++i) out->items[i] = Dup(v[i]);
+    return KLVR_OK;
+}
+
+std::filesystem::path ManifestPath() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    std::filesystem::path base;
+    if (data && *data)
+        base = data;
+    else if (const char* home = std::getenv("HOME"))
+        base = std::filesystem::path(home) / ".local/share";
+    else
+        base = "/tmp";
+    return base / "kelvara/plugins" / (std::string(klvr::kClassName) + ".json");
+}
+
+std::string LibraryPath() {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ManifestPath), &info) && info.dli_fname) return info.dli_fname;
+    return {};
+}
+
+std::string JsonEscape(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+extern "C" {
+
+klvr_status klvr_register_server(void) {
+    try {
+        const auto path = ManifestPath();
+        std::filesystem::create_directories(path.parent_path());
+        std::ofstream out(path, std::ios::trunc);
+        out << "{\"class\": \"" << klvr::kClassName << "\", \"library\": \""
+            << JsonEscape(std::filesystem::absolute(LibraryPath()).string()) << "\"}\n";
+        return out ? KLVR_OK : KLVR_E_FAILED;
+    } catch (...) {
+        return KLVR_E_FAILED;
+    }
+}
+
+klvr_status klvr_unregister_server(void) {
+    std::error_code ec;
+    std::filesystem::remove(ManifestPath(), ec);
+    return ec ? KLVR_E_FAILED : KLVR_OK;
+}
+
+klvr_status klvr_get_class_object(const char* class_name, klvr_toolbox** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    *out = nullptr;
+    if (!class_name || std::strcmp(class_name, klvr::kClassName) != 0) return KLVR_E_CLASS_NOT_AVAILABLE;
+    try {
+        *out = new klvr_toolbox{};
+        return KLVR_OK;
+    } catch (...) {
+        return KLVR_E_FAILED;
+    }
+}
+
+int32_t klvr_can_unload_now(void) { return klvr::Toolbox::LiveObjects() == 0 ? 1 : 0; }
+
+void klvr_toolbox_release(klvr_toolbox* t) {
+    try {
+        delete t;
+    } catch (...) {
+    }
+}
+
+const char* klvr_status_text(klvr_status s) {
+    switch (s) {
+        case KLVR_OK: return "";
+        case KLVR_E_SUBSCRIPT: return "Subscript out of range";
+        case KLVR_E_DUPLICATE_KEY: return "This key is already associated with an element of this collection";
+        case KLVR_E_INVALID_ARGUMENT: return "Invalid procedure call or argument";
+        case KLVR_E_CLASS_NOT_AVAILABLE: return "Class not available";
+        default: return "The plug-in failed";
+    }
+}
+
+void klvr_free_string(char* text) { std::free(text); }
+
+void klvr_free_strings(klvr_strings* s) {
+    if (!s || !s->items) return;
+    for (int32_t i = 0; i < s->count; ++i) std::free(s->items[i]);
+    std::free(s->items);
+    s->items = nullptr;
+    s->count = 0;
+}
+
+void klvr_free_mod_type(klvr_mod_type* r) {
+    if (!r) return;
+    for (char** f : {&r->Name, &r->IconLarge, &r->IconSmall, &r->Cat, &r->CatIconLarge, &r->CatIconSmall}) {
+        std::free(*f);
+        *f = nullptr;
+    }
+}
+
+void klvr_free_var_type(klvr_var_type* r) {
+    if (!r) return;
+    std::free(r->Value);
+    r->Value = nullptr;
+}
+
+klvr_status klvr_SetVariables(klvr_toolbox* t, const char* v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetVariables(v ? v : ""); });
+}
+klvr_status klvr_SetVariablesShared(klvr_toolbox* t, const char* v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetVariablesShared(v ? v : ""); });
+}
+klvr_status klvr_SetPresets(klvr_toolbox* t, const char* v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetPresets(v ? v : ""); });
+}
+klvr_status klvr_SetDBpresets(klvr_toolbox* t, const char* v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetDBpresets(v ? v : ""); });
+}
+klvr_status klvr_UserVariableName(klvr_toolbox* t, klvr_strings* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { ToStrings(o.UserVariableName(), out); });
+}
+klvr_status klvr_UserVariableData(klvr_toolbox* t, klvr_strings* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { ToStrings(o.UserVariableData(), out); });
+}
+klvr_status klvr_AutoLog(klvr_toolbox* t, int16_t v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.AutoLog(v != 0); });
+}
+klvr_status klvr_dInstance(klvr_toolbox* t, const char* v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.dInstance(v ? v : ""); });
+}
+klvr_status klvr_Info(klvr_toolbox* t, char** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = Dup(o.Info()); });
+}
+klvr_status klvr_Author(klvr_toolbox* t, char** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = Dup(o.Author()); });
+}
+klvr_status klvr_Error(klvr_toolbox* t, int16_t* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = o.Error() ? -1 : 0; });
+}
+klvr_status klvr_Version(klvr_toolbox* t, char** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = Dup(o.Version()); });
+}
+klvr_status klvr_ModuleCount(klvr_toolbox* t, int16_t* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = o.ModuleCount(); });
+}
+klvr_status klvr_ModuleInfo(klvr_toolbox* t, int16_t i, klvr_mod_type* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) {
+        const klvr::ModType r = o.ModuleInfo(i);
+        *out = {Dup(r.Name), Dup(r.IconLarge), Dup(r.IconSmall), Dup(r.Cat), Dup(r.CatIconLarge),
+                Dup(r.CatIconSmall)};
+    });
+}
+klvr_status klvr_DataCount(klvr_toolbox* t, int16_t* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = o.DataCount(); });
+}
+klvr_status klvr_Data(klvr_toolbox* t, int16_t i, char** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) { *out = Dup(o.Data(i)); });
+}
+klvr_status klvr_LocalVar(klvr_toolbox* t, int16_t i, klvr_var_type* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) {
+        const klvr::VarType r = o.LocalVar(i);
+        *out = {r.Use, Dup(r.Value)};
+    });
+}
+klvr_status klvr_GlobalVar(klvr_toolbox* t, int16_t i, klvr_var_type* out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox& o) {
+        const klvr::VarType r = o.GlobalVar(i);
+        *out = {r.Use, Dup(r.Value)};
+    });
+}
+klvr_status klvr_SetLocalConstants(klvr_toolbox* t, klvr_string_array_in v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetLocalConstants(ToArray(v)); });
+}
+klvr_status klvr_SetGlobalConstants(klvr_toolbox* t, klvr_string_array_in v) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.SetGlobalConstants(ToArray(v)); });
+}
+klvr_status klvr_Abort(klvr_toolbox* t) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.Abort(); });
+}
+klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in data) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.Props(module ? module : "", ToArray(data)); });
+}
+klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in data,
+                      klvr_string_array_in orgData) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.RunP(module ? module : "", ToArray(data), ToArray(orgData)); });
+}
+klvr_status klvr_GetInfo(klvr_toolbox* t) {
+    return Guard(t, [&](klvr::Toolbox& o) { o.GetInfo(); });
+}
+
+}  // extern "C"

@@ -1,0 +1,68 @@
+#include "settings/numeric_text.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <string>
+
+namespace klvr {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+template <typename Int>
+Int RoundChecked(double value, const char* what) {
+    if (!std::isfinite(value)) throw ConversionError(std::string("Overflow converting to ") + what);
+    const double rounded = std::nearbyint(value);  // default rounding mode: half to even
+    if (rounded < static_cast<double>(std::numeric_limits<Int>::min()) ||
+        rounded > static_cast<double>(std::numeric_limits<Int>::max()))
+        throw ConversionError(std::string("Overflow converting to ") + what);
+    return static_cast<Int>(rounded);
+}
+
+}  // namespace
+
+std::optional<double> NumericValue(std::string_view text) {
+    std::size_t i = 0, n = text.size();
+    while (i < n && IsBlank(text[i])) ++i;
+    while (n > i && IsBlank(text[n - 1])) --n;
+    const std::size_t start = i;
+    if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+    std::size_t digits = 0;
+    while (i < n && IsDigit(text[i])) ++i, ++digits;
+    if (i < n && text[i] == '.') {
+        ++i;
+        while (i < n && IsDigit(text[i])) ++i, ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    if (i < n && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
+        std::size_t expDigits = 0;
+        while (i < n && IsDigit(text[i])) ++i, ++expDigits;
+        if (expDigits == 0) return std::nullopt;
+    }
+    if (i != n) return std::nullopt;
+    const std::string number(text.substr(start, n - start));
+    const double value = std::strtod(number.c_str(), nullptr);
+    if (!std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+std::int16_t RoundToInt16(double value) { return RoundChecked<std::int16_t>(value, "Integer"); }
+std::int32_t RoundToInt32(double value) { return RoundChecked<std::int32_t>(value, "Long"); }
+
+std::int16_t ToInt16(std::string_view text) {
+    const auto value = NumericValue(text);
+    if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
+    return RoundToInt16(*value);
+}
+
+std::int32_t ToInt32(std::string_view text) {
+    const auto value = NumericValue(text);
+    if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
+    return RoundToInt32(*value);
+}
+
+}  // namespace klvr

@@ -1,0 +1,15 @@
+#pragma once
+#include "settings/settings_array.h"
+
+namespace klvr {
+
+// One attempt of the command. Success sets AttemptCounter to -1; failure leaves it and logs.
+void DownloadRun(const SettingsArray& data, const SettingsArray& orgData);
+
+// Loads the run session (the hidden form) when it is not loaded.
+void LoadRunSession();
+
+// Logs the session's client off between attempts, loading the session first if a failure unloaded it.
+void LogoutRunSession();
+
+}  // namespace klvr
