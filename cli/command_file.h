@@ -8,7 +8,7 @@ namespace klvr::cli {
 
 // A command file that cannot be used; its text is the one-line reason shown to the user.
 class CommandFileError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

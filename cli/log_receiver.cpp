@@ -15,10 +15,14 @@ namespace klvr::cli {
 
 std::string LevelWord(int level) {
     switch (level) {
-        case 0: return "info";
-        case 1: return "warning";
-        case 2: return "error";
-        default: return std::to_string(level);
+        case 0:
+            return "info";
+        case 1:
+            return "warning";
+        case 2:
+            return "error";
+        default:
+            return std::to_string(level);
     }
 }
 

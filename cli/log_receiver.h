@@ -9,7 +9,7 @@ namespace klvr::cli {
 // The host's side of the log sink: a datagram socket for one instance whose lines are printed as
 // "dd-mm-yyyy hh:nn:ss.ms LEVEL message".
 class LogReceiver {
-public:
+  public:
     explicit LogReceiver(const std::string& instance, std::FILE* out = stderr);
     ~LogReceiver();
     LogReceiver(const LogReceiver&) = delete;
@@ -18,11 +18,11 @@ public:
     bool ok() const { return fd_ >= 0; }
     const std::string& path() const { return path_; }
 
-    void Start();          // receive on a thread of its own
-    void StopAndDrain();   // stop the thread, then print every line still queued
+    void Start();                                  // receive on a thread of its own
+    void StopAndDrain();                           // stop the thread, then print every line still queued
     void RunUntil(const std::atomic<bool>& stop);  // receive on the caller's thread
 
-private:
+  private:
     void PrintPending(int timeoutMs);
 
     std::FILE* out_;

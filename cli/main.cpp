@@ -41,7 +41,7 @@ struct Args {
 // Signals are taken by one thread with sigwait, so that an interrupt can call Abort as a host's stop
 // button would, while the run blocks the main thread.
 class SignalThread {
-public:
+  public:
     template <typename OnSignal>
     explicit SignalThread(OnSignal onSignal) {
         sigset_t set;
@@ -64,7 +64,7 @@ public:
         thread_.join();
     }
 
-private:
+  private:
     std::thread thread_;
 };
 
@@ -75,8 +75,8 @@ int Info(const Plugin& plugin) {
                 t.Version().c_str(), t.ModuleCount());
     const auto r = t.ModuleInfo(1);
     std::printf("Module 1: Name=%s IconLarge=%s IconSmall=%s Cat=%s CatIconLarge=%s CatIconSmall=%s\n",
-                r.Name.c_str(), r.IconLarge.c_str(), r.IconSmall.c_str(), r.Cat.c_str(), r.CatIconLarge.c_str(),
-                r.CatIconSmall.c_str());
+                r.Name.c_str(), r.IconLarge.c_str(), r.IconSmall.c_str(), r.Cat.c_str(),
+                r.CatIconLarge.c_str(), r.CatIconSmall.c_str());
     return 0;
 }
 
@@ -104,7 +104,8 @@ int Run(const Plugin& plugin, const std::vector<std::string>& rest) {
     std::unique_ptr<LogReceiver> receiver;
     if (daemon) {
         receiver = std::make_unique<LogReceiver>(instance);
-        if (!receiver->ok()) std::fprintf(stderr, "vaultfetch: cannot receive log lines for %s\n", instance.c_str());
+        if (!receiver->ok())
+            std::fprintf(stderr, "vaultfetch: cannot receive log lines for %s\n", instance.c_str());
         receiver->Start();
     }
     t.GetInfo();
@@ -149,7 +150,8 @@ int Daemon(const std::vector<std::string>& rest) {
             throw CommandFileError("unexpected argument \"" + rest[i] + "\"");
     }
     LogReceiver receiver(instance, stdout);
-    if (!receiver.ok()) throw CommandFileError("cannot open the log socket for instance \"" + instance + "\"");
+    if (!receiver.ok())
+        throw CommandFileError("cannot open the log socket for instance \"" + instance + "\"");
     std::fprintf(stderr, "vaultfetch: receiving log lines on %s\n", receiver.path().c_str());
     std::atomic<bool> stop{false};
     SignalThread signals([&](int) { stop = true; });
@@ -194,4 +196,6 @@ int Main(int argc, char** argv) {
 
 }  // namespace klvr::cli
 
-int main(int argc, char** argv) { return klvr::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return klvr::cli::Main(argc, argv);
+}

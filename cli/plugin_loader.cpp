@@ -22,7 +22,9 @@ Plugin::~Plugin() {
     // The library stays mapped: threads of TLS and Qt libraries may outlive the last call.
 }
 
-void* Plugin::symbol(const char* name) const { return ::dlsym(handle_, name); }
+void* Plugin::symbol(const char* name) const {
+    return ::dlsym(handle_, name);
+}
 
 std::string DefaultPluginPath() {
     std::error_code ec;

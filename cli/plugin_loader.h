@@ -7,7 +7,7 @@ namespace klvr::cli {
 
 // The plug-in library loaded with dlopen, exactly as a host loads it.
 class Plugin {
-public:
+  public:
     explicit Plugin(const std::string& path);  // throws std::runtime_error with dlerror's text
     ~Plugin();
     Plugin(const Plugin&) = delete;
@@ -15,7 +15,7 @@ public:
     const abi::Functions& functions() const { return functions_; }
     void* symbol(const char* name) const;
 
-private:
+  private:
     void* handle_ = nullptr;
     abi::Functions functions_;
 };

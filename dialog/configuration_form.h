@@ -3,7 +3,7 @@ namespace klvr {
 
 // The configuration dialog's form model (the dialog work fills it).
 class ConfigurationForm {
-public:
+  public:
     virtual ~ConfigurationForm() = default;
 };
 

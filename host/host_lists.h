@@ -21,19 +21,20 @@ struct clsConstants {
 
 // Raised when a keyed collection already holds the name, as the host's collections do.
 class DuplicateKeyError : public std::runtime_error {
-public:
-    DuplicateKeyError() : std::runtime_error("This key is already associated with an element of this collection") {}
+  public:
+    DuplicateKeyError()
+        : std::runtime_error("This key is already associated with an element of this collection") {}
 };
 
 // An ordered collection of variable records keyed by VarName (case-insensitive keys, as the host's are).
 class VariableCollection {
-public:
+  public:
     void Add(clsVariables record);  // throws DuplicateKeyError
     const std::vector<clsVariables>& Items() const { return items_; }
     std::size_t Count() const { return items_.size(); }
     void Clear() { items_.clear(); }
 
-private:
+  private:
     std::vector<clsVariables> items_;
 };
 

@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +19,14 @@
 namespace klvr {
 namespace {
 
-constexpr int kSendWaitMs = 5;
+// How long a line may wait for a busy daemon to make room. A daemon that let a line time out is taken
+// for stuck, and later lines do not wait for it until one gets through again.
+constexpr int kSendWaitMs = 20;
 // A line longer than a datagram can carry is cut rather than lost.
 constexpr std::size_t kMaxDatagram = 60 * 1024;
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -32,11 +35,11 @@ public:
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
-bool SendDatagram(const std::string& path, const std::string& payload) {
+bool SendDatagram(const std::string& path, const std::string& payload, std::atomic<bool>& stalled) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof(addr.sun_path)) return false;
@@ -46,14 +49,23 @@ bool SendDatagram(const std::string& path, const std::string& payload) {
     if (sock.get() < 0) return false;
     if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
     const std::string data = payload.size() > kMaxDatagram ? payload.substr(0, kMaxDatagram) : payload;
-    for (int tries = 0; tries < 2; ++tries) {
-        if (::send(sock.get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendWaitMs);
+    while (true) {
+        if (::send(sock.get(), data.data(), data.size(), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) {
+            stalled = false;
+            return true;
+        }
         if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (stalled) return false;
         // the daemon's queue is full: give it a moment to read, then give up on the line
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd p{sock.get(), POLLOUT, 0};
-        if (::poll(&p, 1, kSendWaitMs) <= 0) return false;
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) {
+            stalled = true;
+            return false;
+        }
     }
-    return false;
 }
 
 }  // namespace
@@ -70,7 +82,9 @@ std::string FormatTimestamp(std::chrono::system_clock::time_point when) {
     return buf;
 }
 
-std::string DaemonName(const std::string& instance) { return "KLVD" + instance + ".IPCdaemon"; }
+std::string DaemonName(const std::string& instance) {
+    return "KLVD" + instance + ".IPCdaemon";
+}
 
 std::optional<std::string> DaemonSocketPath(const std::string& instance) {
     std::string folder;
@@ -113,7 +127,7 @@ void WriteLog(std::string message, LogLevel level) {
         const std::string timestamp = FormatTimestamp(std::chrono::system_clock::now());
         const auto path = DaemonSocketPath(moduleState().DaemonInstance);
         if (!path) return;
-        SendDatagram(*path, EncodeLogDatagram(level, message, timestamp));
+        SendDatagram(*path, EncodeLogDatagram(level, message, timestamp), moduleState().LogSinkStalled);
     } catch (...) {
         // a line that cannot be delivered is dropped without a report
     }

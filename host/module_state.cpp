@@ -17,9 +17,13 @@ std::unique_ptr<ModuleState>& Instance() {
 ModuleState::ModuleState() : downloadAttempt(&DownloadRun) {}
 ModuleState::~ModuleState() = default;
 
-ModuleState& moduleState() { return *Instance(); }
+ModuleState& moduleState() {
+    return *Instance();
+}
 
-void ResetModuleState() { Instance() = std::make_unique<ModuleState>(); }
+void ResetModuleState() {
+    Instance() = std::make_unique<ModuleState>();
+}
 
 void UnloadAllForms() {
     ModuleState& m = moduleState();

@@ -37,6 +37,7 @@ struct ModuleState {
     // host switches
     bool AutoLogEnabled = false;
     std::string DaemonInstance;
+    std::atomic<bool> LogSinkStalled{false};  // the daemon let the last line time out
     std::atomic<bool> ErrorFlag{false};
     // Set by the host's Abort, possibly from another thread while a run blocks the calling one.
     std::atomic<bool> AbortRequested{false};

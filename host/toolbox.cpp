@@ -14,27 +14,40 @@ namespace {
 std::atomic<int> gLiveObjects{0};
 }
 
-
 std::string UpperCase(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
-Toolbox::Toolbox() { ++gLiveObjects; }
+Toolbox::Toolbox() {
+    ++gLiveObjects;
+}
 Toolbox::~Toolbox() {
     ReleaseAll(false);
     --gLiveObjects;
 }
-int Toolbox::LiveObjects() { return gLiveObjects.load(); }
+int Toolbox::LiveObjects() {
+    return gLiveObjects.load();
+}
 
-void Toolbox::SetVariables(const std::string& list) { AddVariables(moduleState().UserVariableList, list); }
+void Toolbox::SetVariables(const std::string& list) {
+    AddVariables(moduleState().UserVariableList, list);
+}
 void Toolbox::SetVariablesShared(const std::string& list) {
     AddVariables(moduleState().SharedVariableList, list);
 }
-void Toolbox::SetPresets(const std::string& list) { ReplacePresets(moduleState().PresetList, list, false); }
-void Toolbox::SetDBpresets(const std::string& list) { ReplacePresets(moduleState().DbPresetList, list, true); }
-void Toolbox::SetLocalConstants(const SettingsArray& v) { AddConstants(moduleState().LocalConstantList, v); }
-void Toolbox::SetGlobalConstants(const SettingsArray& v) { AddConstants(moduleState().GlobalConstantList, v); }
+void Toolbox::SetPresets(const std::string& list) {
+    ReplacePresets(moduleState().PresetList, list, false);
+}
+void Toolbox::SetDBpresets(const std::string& list) {
+    ReplacePresets(moduleState().DbPresetList, list, true);
+}
+void Toolbox::SetLocalConstants(const SettingsArray& v) {
+    AddConstants(moduleState().LocalConstantList, v);
+}
+void Toolbox::SetGlobalConstants(const SettingsArray& v) {
+    AddConstants(moduleState().GlobalConstantList, v);
+}
 
 std::vector<std::string> Toolbox::UserVariableName() const {
     return moduleState().UserVariableNames.value_or(std::vector<std::string>{});
@@ -52,18 +65,30 @@ VarType Toolbox::GlobalVar(std::int16_t i) const {
     return moduleState().GlobalVarTable[static_cast<std::size_t>(i)];
 }
 
-void Toolbox::AutoLog(bool value) { moduleState().AutoLogEnabled = value; }
-void Toolbox::dInstance(const std::string& value) { moduleState().DaemonInstance = value; }
-std::string Toolbox::Info() const { return moduleState().InfoText; }
-std::string Toolbox::Author() const { return moduleState().AuthorText; }
-bool Toolbox::Error() const { return moduleState().ErrorFlag.load(); }
+void Toolbox::AutoLog(bool value) {
+    moduleState().AutoLogEnabled = value;
+}
+void Toolbox::dInstance(const std::string& value) {
+    moduleState().DaemonInstance = value;
+}
+std::string Toolbox::Info() const {
+    return moduleState().InfoText;
+}
+std::string Toolbox::Author() const {
+    return moduleState().AuthorText;
+}
+bool Toolbox::Error() const {
+    return moduleState().ErrorFlag.load();
+}
 
 std::string Toolbox::Version() const {
     return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
            std::to_string(kVersionRevision);
 }
 
-std::int16_t Toolbox::ModuleCount() const { return moduleState().ModuleCount; }
+std::int16_t Toolbox::ModuleCount() const {
+    return moduleState().ModuleCount;
+}
 
 ModType Toolbox::ModuleInfo(std::int16_t i) const {
     const auto& table = moduleState().ModuleInfoTable;
@@ -71,7 +96,9 @@ ModType Toolbox::ModuleInfo(std::int16_t i) const {
     return (*table)[static_cast<std::size_t>(i)];
 }
 
-std::int16_t Toolbox::DataCount() const { return moduleState().SavedDataCount; }
+std::int16_t Toolbox::DataCount() const {
+    return moduleState().SavedDataCount;
+}
 
 std::string Toolbox::Data(std::int16_t i) const {
     const auto& saved = moduleState().SavedData;
@@ -79,9 +106,13 @@ std::string Toolbox::Data(std::int16_t i) const {
     return (*saved)[static_cast<std::size_t>(i)];
 }
 
-void Toolbox::Abort() { moduleState().AbortRequested = true; }
+void Toolbox::Abort() {
+    moduleState().AbortRequested = true;
+}
 
-void Toolbox::Props(const std::string& module, const SettingsArray& data) { klvr::Props(module, data); }
+void Toolbox::Props(const std::string& module, const SettingsArray& data) {
+    klvr::Props(module, data);
+}
 
 void Toolbox::RunP(const std::string& module, const SettingsArray& data, const SettingsArray& orgData) {
     klvr::RunP(module, data, orgData);

@@ -15,39 +15,38 @@ inline constexpr const char* kModuleName = "VAULTFETCH";
 inline constexpr int kVersionMajor = 6, kVersionMinor = 6, kVersionRevision = 0;
 
 class Toolbox {
-public:
+  public:
     Toolbox();
     ~Toolbox();  // releases the per-call state and the output tables
     Toolbox(const Toolbox&) = delete;
     Toolbox& operator=(const Toolbox&) = delete;
 
-    void SetVariables(const std::string& VarDataSource);        // 1
-    void SetVariablesShared(const std::string& VarDataSource);  // 2
-    void SetPresets(const std::string& sPresetList);            // 3
-    std::vector<std::string> UserVariableName() const;          // 4
-    std::vector<std::string> UserVariableData() const;          // 5
-    void AutoLog(bool value);                                   // 6
-    void dInstance(const std::string& value);                   // 7
-    std::string Info() const;                                   // 8
-    std::string Author() const;                                 // 9
-    bool Error() const;                                         // 10
-    std::string Version() const;                                // 11
-    std::int16_t ModuleCount() const;                           // 12
-    ModType ModuleInfo(std::int16_t Index) const;               // 13
-    std::int16_t DataCount() const;                             // 14
-    std::string Data(std::int16_t Index) const;                 // 15
-    VarType LocalVar(std::int16_t Index) const;                 // 16
-    VarType GlobalVar(std::int16_t Index) const;                // 17
-    void SetLocalConstants(const SettingsArray& Value);         // 18
-    void SetGlobalConstants(const SettingsArray& Value);        // 19
-    void Abort();                                               // 20
-    void Props(const std::string& Module, const SettingsArray& Data);                                // 21
+    void SetVariables(const std::string& VarDataSource);                                            // 1
+    void SetVariablesShared(const std::string& VarDataSource);                                      // 2
+    void SetPresets(const std::string& sPresetList);                                                // 3
+    std::vector<std::string> UserVariableName() const;                                              // 4
+    std::vector<std::string> UserVariableData() const;                                              // 5
+    void AutoLog(bool value);                                                                       // 6
+    void dInstance(const std::string& value);                                                       // 7
+    std::string Info() const;                                                                       // 8
+    std::string Author() const;                                                                     // 9
+    bool Error() const;                                                                             // 10
+    std::string Version() const;                                                                    // 11
+    std::int16_t ModuleCount() const;                                                               // 12
+    ModType ModuleInfo(std::int16_t Index) const;                                                   // 13
+    std::int16_t DataCount() const;                                                                 // 14
+    std::string Data(std::int16_t Index) const;                                                     // 15
+    VarType LocalVar(std::int16_t Index) const;                                                     // 16
+    VarType GlobalVar(std::int16_t Index) const;                                                    // 17
+    void SetLocalConstants(const SettingsArray& Value);                                             // 18
+    void SetGlobalConstants(const SettingsArray& Value);                                            // 19
+    void Abort();                                                                                   // 20
+    void Props(const std::string& Module, const SettingsArray& Data);                               // 21
     void RunP(const std::string& Module, const SettingsArray& Data, const SettingsArray& orgData);  // 22
     void GetInfo();                                                                                 // 23
     void SetDBpresets(const std::string& sPresetList);                                              // 24
 
     static int LiveObjects();
-
 };
 
 std::string UpperCase(std::string text);

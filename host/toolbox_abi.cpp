@@ -118,7 +118,9 @@ klvr_status klvr_get_class_object(const char* class_name, klvr_toolbox** out) {
     }
 }
 
-int32_t klvr_can_unload_now(void) { return klvr::Toolbox::LiveObjects() == 0 ? 1 : 0; }
+int32_t klvr_can_unload_now(void) {
+    return klvr::Toolbox::LiveObjects() == 0 ? 1 : 0;
+}
 
 void klvr_toolbox_release(klvr_toolbox* t) {
     try {
@@ -129,16 +131,24 @@ void klvr_toolbox_release(klvr_toolbox* t) {
 
 const char* klvr_status_text(klvr_status s) {
     switch (s) {
-        case KLVR_OK: return "";
-        case KLVR_E_SUBSCRIPT: return "Subscript out of range";
-        case KLVR_E_DUPLICATE_KEY: return "This key is already associated with an element of this collection";
-        case KLVR_E_INVALID_ARGUMENT: return "Invalid procedure call or argument";
-        case KLVR_E_CLASS_NOT_AVAILABLE: return "Class not available";
-        default: return "The plug-in failed";
+        case KLVR_OK:
+            return "";
+        case KLVR_E_SUBSCRIPT:
+            return "Subscript out of range";
+        case KLVR_E_DUPLICATE_KEY:
+            return "This key is already associated with an element of this collection";
+        case KLVR_E_INVALID_ARGUMENT:
+            return "Invalid procedure call or argument";
+        case KLVR_E_CLASS_NOT_AVAILABLE:
+            return "Class not available";
+        default:
+            return "The plug-in failed";
     }
 }
 
-void klvr_free_string(char* text) { std::free(text); }
+void klvr_free_string(char* text) {
+    std::free(text);
+}
 
 void klvr_free_strings(klvr_strings* s) {
     if (!s || !s->items) return;
@@ -212,8 +222,8 @@ klvr_status klvr_ModuleInfo(klvr_toolbox* t, int16_t i, klvr_mod_type* out) {
     if (!out) return KLVR_E_INVALID_ARGUMENT;
     return Guard(t, [&](klvr::Toolbox& o) {
         const klvr::ModType r = o.ModuleInfo(i);
-        *out = {Dup(r.Name), Dup(r.IconLarge), Dup(r.IconSmall), Dup(r.Cat), Dup(r.CatIconLarge),
-                Dup(r.CatIconSmall)};
+        *out = {Dup(r.Name), Dup(r.IconLarge),    Dup(r.IconSmall),
+                Dup(r.Cat),  Dup(r.CatIconLarge), Dup(r.CatIconSmall)};
     });
 }
 klvr_status klvr_DataCount(klvr_toolbox* t, int16_t* out) {

@@ -8,7 +8,9 @@ namespace klvr {
 using Flag = std::int16_t;
 constexpr Flag kTrue = -1;
 constexpr Flag kFalse = 0;
-inline bool IsOn(Flag f) { return f != 0; }
+inline bool IsOn(Flag f) {
+    return f != 0;
+}
 
 // The suffix that marks a password element in the settings array; added on writing, never removed.
 inline constexpr const char* kPasswordMarker = "_$PW$_";

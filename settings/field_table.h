@@ -26,8 +26,8 @@ enum class FieldKind {
     PortRange,         // element 35: lives in the dialog's controls only
 };
 
-using FieldMember = std::variant<std::monostate, std::string CommandSettings::*, std::int16_t CommandSettings::*,
-                                 std::int32_t CommandSettings::*>;
+using FieldMember = std::variant<std::monostate, std::string CommandSettings::*,
+                                 std::int16_t CommandSettings::*, std::int32_t CommandSettings::*>;
 
 struct FieldDef {
     int index;
@@ -41,6 +41,8 @@ inline constexpr int kFieldCount = 35;
 
 const std::array<FieldDef, kFieldCount>& FieldTable();
 const FieldDef* FindField(std::string_view name);
-inline const FieldDef& Field(int index) { return FieldTable()[static_cast<std::size_t>(index - 1)]; }
+inline const FieldDef& Field(int index) {
+    return FieldTable()[static_cast<std::size_t>(index - 1)];
+}
 
 }  // namespace klvr

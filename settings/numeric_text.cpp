@@ -8,8 +8,12 @@
 namespace klvr {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 template <typename Int>
 Int RoundChecked(double value, const char* what) {
@@ -50,8 +54,12 @@ std::optional<double> NumericValue(std::string_view text) {
     return value;
 }
 
-std::int16_t RoundToInt16(double value) { return RoundChecked<std::int16_t>(value, "Integer"); }
-std::int32_t RoundToInt32(double value) { return RoundChecked<std::int32_t>(value, "Long"); }
+std::int16_t RoundToInt16(double value) {
+    return RoundChecked<std::int16_t>(value, "Integer");
+}
+std::int32_t RoundToInt32(double value) {
+    return RoundChecked<std::int32_t>(value, "Long");
+}
 
 std::int16_t ToInt16(std::string_view text) {
     const auto value = NumericValue(text);

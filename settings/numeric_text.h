@@ -10,13 +10,15 @@ namespace klvr {
 
 // Raised when text does not convert to the wanted integer type (not a number, or out of range).
 class ConversionError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // The value of the text when it is numeric as a whole, else nothing.
 std::optional<double> NumericValue(std::string_view text);
-inline bool IsNumericText(std::string_view text) { return NumericValue(text).has_value(); }
+inline bool IsNumericText(std::string_view text) {
+    return NumericValue(text).has_value();
+}
 
 // Converts numeric text to a whole number, rounding halves to the even neighbour as the stored settings
 // always were; throws ConversionError for text that is not numeric or does not fit the type.

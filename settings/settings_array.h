@@ -9,7 +9,7 @@ namespace klvr {
 
 // Raised for an index outside an array or table, as the host expects from its index getters.
 class SubscriptError : public std::out_of_range {
-public:
+  public:
     SubscriptError() : std::out_of_range("Subscript out of range") {}
 };
 

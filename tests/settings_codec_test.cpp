@@ -1,8 +1,9 @@
+#include "settings/settings_codec.h"
+
 #include <gtest/gtest.h>
 
 #include "settings/field_table.h"
 #include "settings/numeric_text.h"
-#include "settings/settings_codec.h"
 
 namespace klvr {
 namespace {
@@ -21,9 +22,9 @@ TEST(NumericText, RecognisesDecimalTextOnly) {
         double value;
     };
     const Case cases[] = {
-        {"30", true, 30},  {" -2.5 ", true, -2.5}, {"+7", true, 7}, {".5", true, 0.5}, {"5.", true, 5},
-        {"1e3", true, 1000}, {"", false, 0},       {" ", false, 0}, {"abc", false, 0}, {"1,5", false, 0},
-        {"12a", false, 0},  {"-", false, 0},       {"1e", false, 0}, {"0x10", false, 0},
+        {"30", true, 30},    {" -2.5 ", true, -2.5}, {"+7", true, 7},  {".5", true, 0.5},  {"5.", true, 5},
+        {"1e3", true, 1000}, {"", false, 0},         {" ", false, 0},  {"abc", false, 0},  {"1,5", false, 0},
+        {"12a", false, 0},   {"-", false, 0},        {"1e", false, 0}, {"0x10", false, 0},
     };
     for (const auto& c : cases) {
         const auto v = NumericValue(c.text);
@@ -66,8 +67,8 @@ TEST(ConfigurationDecoding, OddValuesLeaveFieldsUnchanged) {
     s.PassiveMode = kFalse;
     s.RemotePort = 21;
     s.ProxyPort = 1080;
-    DecodeForConfiguration(Array({{25, "abc"}, {7, "2"}, {4, "40000"}, {15, "x"}, {23, "*"}, {3, "pw_$PW$_"}}),
-                           s);
+    DecodeForConfiguration(
+        Array({{25, "abc"}, {7, "2"}, {4, "40000"}, {15, "x"}, {23, "*"}, {3, "pw_$PW$_"}}), s);
     EXPECT_EQ(s.RetryCount, 4);
     EXPECT_EQ(s.PassiveMode, kFalse);
     EXPECT_EQ(s.RemotePort, 21);
@@ -95,8 +96,21 @@ TEST(RunDecoding, ConvertsEveryElementAndStopsAtTheFirstBadOne) {
     CommandSettings s;
     s.SecurityProtocol = 4;
     s.RetryCount = 7;
-    auto data = Array({{4, "21"}, {5, "1"}, {6, "30"}, {7, "2"}, {13, "0"}, {15, "0"}, {26, "8"}, {27, "0"},
-                       {28, "0"}, {29, "0"}, {30, "0"}, {10, "0"}, {34, ""}, {20, "3"}, {25, "abc"}});
+    auto data = Array({{4, "21"},
+                       {5, "1"},
+                       {6, "30"},
+                       {7, "2"},
+                       {13, "0"},
+                       {15, "0"},
+                       {26, "8"},
+                       {27, "0"},
+                       {28, "0"},
+                       {29, "0"},
+                       {30, "0"},
+                       {10, "0"},
+                       {34, ""},
+                       {20, "3"},
+                       {25, "abc"}});
     auto org = Array({{20, "<var>"}});
     DecodeForRun(data, org, s);
     EXPECT_EQ(s.PassiveMode, kTrue);

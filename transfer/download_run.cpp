@@ -23,6 +23,8 @@ void LoadRunSession() {
     if (!m.runSession) m.runSession = std::make_unique<RunSession>();
 }
 
-void LogoutRunSession() { LoadRunSession(); }
+void LogoutRunSession() {
+    LoadRunSession();
+}
 
 }  // namespace klvr

@@ -14,7 +14,7 @@ struct RemoteEntry {
     Flag IsFolder = kFalse;
     Flag IsFileLink = kFalse;
     Flag IsFolderLink = kFalse;
-    std::string text;    // copied from the listing entry; nothing reads it
+    std::string text;  // copied from the listing entry; nothing reads it
     std::int64_t number = 0;
 };
 

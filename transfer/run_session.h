@@ -3,7 +3,7 @@ namespace klvr {
 
 // The hidden home of the FTP client and the certificate list during a run (the transfer engine fills it).
 class RunSession {
-public:
+  public:
     virtual ~RunSession() = default;
 };
 

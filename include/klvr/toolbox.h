@@ -103,7 +103,7 @@ KLVR_API klvr_status klvr_SetDBpresets(klvr_toolbox*, const char* sPresetList);
 namespace klvr::abi {
 
 class Failure : public std::runtime_error {
-public:
+  public:
     Failure(klvr_status s, const char* text) : std::runtime_error(text ? text : "failure"), status(s) {}
     klvr_status status;
 };
@@ -149,21 +149,24 @@ struct Functions {
     template <typename Resolve>
     bool Load(Resolve resolve) {
         bool ok = true;
-#define KLVR_LOAD(name)                                                        \
-    name = reinterpret_cast<decltype(&::name)>(resolve(#name));                \
+#define KLVR_LOAD(name)                                         \
+    name = reinterpret_cast<decltype(&::name)>(resolve(#name)); \
     ok = ok && name != nullptr;
-        KLVR_LOAD(klvr_get_class_object) KLVR_LOAD(klvr_can_unload_now) KLVR_LOAD(klvr_toolbox_release)
-        KLVR_LOAD(klvr_status_text) KLVR_LOAD(klvr_free_string) KLVR_LOAD(klvr_free_strings)
-        KLVR_LOAD(klvr_free_mod_type) KLVR_LOAD(klvr_free_var_type) KLVR_LOAD(klvr_SetVariables)
-        KLVR_LOAD(klvr_SetVariablesShared) KLVR_LOAD(klvr_SetPresets) KLVR_LOAD(klvr_UserVariableName)
-        KLVR_LOAD(klvr_UserVariableData) KLVR_LOAD(klvr_AutoLog) KLVR_LOAD(klvr_dInstance)
-        KLVR_LOAD(klvr_Info) KLVR_LOAD(klvr_Author) KLVR_LOAD(klvr_Error) KLVR_LOAD(klvr_Version)
-        KLVR_LOAD(klvr_ModuleCount) KLVR_LOAD(klvr_ModuleInfo) KLVR_LOAD(klvr_DataCount)
-        KLVR_LOAD(klvr_Data) KLVR_LOAD(klvr_LocalVar) KLVR_LOAD(klvr_GlobalVar)
-        KLVR_LOAD(klvr_SetLocalConstants) KLVR_LOAD(klvr_SetGlobalConstants) KLVR_LOAD(klvr_Abort)
-        KLVR_LOAD(klvr_Props) KLVR_LOAD(klvr_RunP) KLVR_LOAD(klvr_GetInfo) KLVR_LOAD(klvr_SetDBpresets)
+        KLVR_LOAD(klvr_get_class_object)
+        KLVR_LOAD(klvr_can_unload_now) KLVR_LOAD(klvr_toolbox_release) KLVR_LOAD(klvr_status_text)
+            KLVR_LOAD(klvr_free_string) KLVR_LOAD(klvr_free_strings) KLVR_LOAD(klvr_free_mod_type)
+                KLVR_LOAD(klvr_free_var_type) KLVR_LOAD(klvr_SetVariables) KLVR_LOAD(klvr_SetVariablesShared)
+                    KLVR_LOAD(klvr_SetPresets) KLVR_LOAD(klvr_UserVariableName)
+                        KLVR_LOAD(klvr_UserVariableData) KLVR_LOAD(klvr_AutoLog) KLVR_LOAD(klvr_dInstance)
+                            KLVR_LOAD(klvr_Info) KLVR_LOAD(klvr_Author) KLVR_LOAD(klvr_Error)
+                                KLVR_LOAD(klvr_Version) KLVR_LOAD(klvr_ModuleCount) KLVR_LOAD(klvr_ModuleInfo)
+                                    KLVR_LOAD(klvr_DataCount) KLVR_LOAD(klvr_Data) KLVR_LOAD(klvr_LocalVar)
+                                        KLVR_LOAD(klvr_GlobalVar) KLVR_LOAD(klvr_SetLocalConstants)
+                                            KLVR_LOAD(klvr_SetGlobalConstants) KLVR_LOAD(klvr_Abort)
+                                                KLVR_LOAD(klvr_Props) KLVR_LOAD(klvr_RunP)
+                                                    KLVR_LOAD(klvr_GetInfo) KLVR_LOAD(klvr_SetDBpresets)
 #undef KLVR_LOAD
-        return ok;
+                                                        return ok;
     }
 };
 
@@ -182,7 +185,7 @@ struct StringArray {
 };
 
 class Toolbox {
-public:
+  public:
     explicit Toolbox(const Functions& f) : f_(f) {
         Check(f_.klvr_get_class_object("klvrVaultfetch.Toolbox", &t_));
     }
@@ -247,7 +250,7 @@ public:
     }
     klvr_toolbox* handle() const { return t_; }
 
-private:
+  private:
     void Check(klvr_status s) const {
         if (s != KLVR_OK) throw Failure(s, f_.klvr_status_text(s));
     }

@@ -17,7 +17,7 @@ struct Certificate {
     std::chrono::system_clock::time_point ValidFrom;
     std::chrono::system_clock::time_point ValidTo;
 
-    std::shared_ptr<X509> x509;          // the certificate itself
+    std::shared_ptr<X509> x509;            // the certificate itself
     std::shared_ptr<EVP_PKEY> privateKey;  // present for client certificates of the "MY" stores
 };
 

@@ -9,7 +9,7 @@
 namespace klvr {
 
 class CertificateStore {
-public:
+  public:
     int StoreLocation = 0;  // 0 local machine, 1 current user
     std::string StoreName;  // "MY" or "ROOT"
 
@@ -24,14 +24,14 @@ public:
 
     std::function<void(const std::string& text)> OnError;
 
-private:
+  private:
     std::vector<Certificate> certificates_;
 };
 
 // The list object of the certificate picker: the store operations plus a selection, as a model
 // without a user interface.
 class CertificateList : public CertificateStore {
-public:
+  public:
     int SelectedIndex() const { return selectedIndex_; }  // from 1; below 1 means none
     void Select(int index);                               // raises OnSelectionChanged
     void Accept();                                        // the user accepted the selected entry
@@ -40,7 +40,7 @@ public:
     std::function<void()> OnSelectionChanged;
     std::function<void()> OnAccept;
 
-private:
+  private:
     int selectedIndex_ = 0;
 };
 

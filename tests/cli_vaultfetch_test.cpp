@@ -1,0 +1,104 @@
+// The vaultfetch host program, run as a user runs it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+
+#include "support/process.h"
+
+namespace klvr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class VaultfetchCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("klvr-cli-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Write(const std::string& name, const std::string& text) {
+        const auto path = dir_ / name;
+        std::ofstream(path) << text;
+        return path.string();
+    }
+    static test::ProcessResult Cli(std::vector<std::string> args) {
+        args.insert(args.begin(), KLVR_CLI_PATH);
+        return test::RunProcess(args, std::chrono::seconds(120));
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(VaultfetchCli, InfoShowsTheIdentity) {
+    const auto r = Cli({"info"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("Info: Plugin: Vaultfetch]|[native"), std::string::npos);
+    EXPECT_NE(r.out.find("Version: 6.6.0"), std::string::npos);
+    EXPECT_NE(
+        r.out.find("Name=Vaultfetch IconLarge=39 IconSmall=39 Cat=Vaultnet CatIconLarge=6 CatIconSmall=6"),
+        std::string::npos);
+}
+
+TEST_F(VaultfetchCli, UnusableCommandFilesExitTwoWithOneLine) {
+    struct Case {
+        std::string content;  // empty: the file does not exist
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"", "cannot read"},
+        {"{not json", "not valid JSON"},
+        {"[1, 2]", "not a JSON object"},
+        {R"({"RemoteHost": "h", "Colour": "blue"})", "unknown member \"Colour\""},
+        {R"({"RemotePort": 21})", "is not a string"},
+        {R"({"orgData": {"Nope": "1"}})", "unknown member \"Nope\" in orgData"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string file = c.content.empty() ? (dir_ / "missing.json").string()
+                                                   : Write("bad" + std::to_string(n++) + ".json", c.content);
+        const auto r = Cli({"run", file});
+        EXPECT_EQ(r.exitCode, 2) << c.content;
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+    EXPECT_EQ(Cli({"run"}).exitCode, 2);
+    EXPECT_EQ(Cli({"frobnicate"}).exitCode, 2);
+}
+
+// A server that refuses every connection: each attempt fails at once, so the retries show.
+TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
+    const std::string file = Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "UserName": "u",
+        "Password": "p_$PW$_", "RemotePort": "9", "TransferMode": "1", "TimeoutSeconds": "5",
+        "PassiveMode": "1", "LocalDir": ")" + (dir_ / "out").string() +
+                                                   R"(", "ProcessAll": "1",
+        "OverwriteExisting": "1", "FileFilter": ".", "IncludeSubdirs": "0", "RetryCount": "3",
+        "SecurityMode": "8", "SecurityProtocol": "0", "IgnoreDateError": "0", "IgnoreHostError": "0",
+        "IgnoreRootError": "0", "AlwaysAuthenticate": "0", "TraceLog": "0", "ManualPortRange": "0::"})");
+    const auto r = Cli({"run", file});
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string stamp = R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{1,3} )";
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(stamp + R"(warning Retrying 2/3 \.\.\.\.\.)"))) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(stamp + R"(warning Retrying 3/3 \.\.\.\.\.)"))) << r.err;
+    EXPECT_TRUE(
+        std::regex_search(r.err, std::regex(stamp + R"(error Retry-count exceeded, aborting\.\.\.\.\.)")))
+        << r.err;
+    EXPECT_LT(r.err.find("Retrying 2/3"), r.err.find("Retrying 3/3"));
+    const auto out = nlohmann::json::parse(r.out);
+    EXPECT_EQ(out["error"], true);
+    EXPECT_TRUE(out["userVariables"].empty());
+    EXPECT_TRUE(out["localVars"].empty());
+
+    const auto quiet = Cli({"run", file, "--no-daemon"});
+    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace klvr

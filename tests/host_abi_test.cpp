@@ -1,0 +1,100 @@
+// The plug-in as a host sees it: loaded with dlopen, every member called through the C ABI.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "klvr/toolbox.h"
+
+namespace {
+
+class Plugin : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        handle_ = ::dlopen(KLVR_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle_, nullptr) << ::dlerror();
+        ASSERT_TRUE(f_.Load([](const char* name) { return ::dlsym(handle_, name); }));
+    }
+    static void* handle_;
+    static klvr::abi::Functions f_;
+};
+void* Plugin::handle_ = nullptr;
+klvr::abi::Functions Plugin::f_;
+
+TEST_F(Plugin, ClassFactoryAndUnloadQuery) {
+    klvr_toolbox* other = nullptr;
+    EXPECT_EQ(f_.klvr_get_class_object("klvrVaultfetch.Other", &other), KLVR_E_CLASS_NOT_AVAILABLE);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(f_.klvr_can_unload_now(), 1);
+    {
+        klvr::abi::Toolbox t(f_);
+        EXPECT_EQ(f_.klvr_can_unload_now(), 0);
+    }
+    EXPECT_EQ(f_.klvr_can_unload_now(), 1);
+}
+
+TEST_F(Plugin, MembersAndTheirErrorCodes) {
+    klvr::abi::Toolbox t(f_);
+    EXPECT_EQ(t.Version(), "6.6.0");
+    EXPECT_EQ(t.ModuleCount(), 0);
+    t.GetInfo();
+    EXPECT_EQ(t.Info(), "Plugin: Vaultfetch]|[native");
+    EXPECT_EQ(t.ModuleInfo(1).Cat, "Vaultnet");
+    try {
+        t.ModuleInfo(2);
+        FAIL() << "ModuleInfo(2) must fail";
+    } catch (const klvr::abi::Failure& e) {
+        EXPECT_EQ(e.status, KLVR_E_SUBSCRIPT);
+        EXPECT_STREQ(e.what(), "Subscript out of range");
+    }
+    t.SetVariables("a]|[");
+    try {
+        t.SetVariables("a]|[");
+        FAIL() << "a duplicate name must fail";
+    } catch (const klvr::abi::Failure& e) {
+        EXPECT_EQ(e.status, KLVR_E_DUPLICATE_KEY);
+    }
+    klvr::abi::StringArray constants{1, std::vector<std::string>(15, "c")};
+    t.SetLocalConstants(constants);
+    EXPECT_THROW(t.SetGlobalConstants({1, {"too", "few"}}), klvr::abi::Failure);
+    EXPECT_THROW(t.LocalVar(16), klvr::abi::Failure);
+    EXPECT_FALSE(t.LocalVar(0).Use);
+
+    t.AutoLog(true);
+    t.dInstance("abi-test-nobody");
+    t.RunP("elsewhere", {1, {}}, {1, {}});  // an unknown module: one warning, no error
+    EXPECT_FALSE(t.Error());
+    EXPECT_EQ(t.UserVariableName(), std::vector<std::string>{""});
+    EXPECT_EQ(t.DataCount(), 0);
+    EXPECT_THROW(t.Data(1), klvr::abi::Failure);
+    t.Abort();
+}
+
+TEST_F(Plugin, NullArgumentsAreRefusedNotDereferenced) {
+    EXPECT_EQ(f_.klvr_Info(nullptr, nullptr), KLVR_E_INVALID_ARGUMENT);
+    klvr::abi::Toolbox t(f_);
+    EXPECT_EQ(f_.klvr_Version(t.handle(), nullptr), KLVR_E_INVALID_ARGUMENT);
+    EXPECT_EQ(f_.klvr_SetVariables(t.handle(), nullptr), KLVR_OK);
+}
+
+TEST_F(Plugin, SelfInstallWritesAndRemovesTheManifest) {
+    const auto home = std::filesystem::temp_directory_path() / ("klvr-abi-" + std::to_string(::getpid()));
+    ::setenv("XDG_DATA_HOME", home.c_str(), 1);
+    auto reg = reinterpret_cast<decltype(&klvr_register_server)>(::dlsym(handle_, "klvr_register_server"));
+    auto unreg =
+        reinterpret_cast<decltype(&klvr_unregister_server)>(::dlsym(handle_, "klvr_unregister_server"));
+    ASSERT_EQ(reg(), KLVR_OK);
+    const auto manifest = home / "kelvara/plugins/klvrVaultfetch.Toolbox.json";
+    std::ifstream in(manifest);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\"class\": \"klvrVaultfetch.Toolbox\""), std::string::npos);
+    EXPECT_NE(text.find("libklvrVaultfetch.so"), std::string::npos);
+    ASSERT_EQ(unreg(), KLVR_OK);
+    EXPECT_FALSE(std::filesystem::exists(manifest));
+    ::unsetenv("XDG_DATA_HOME");
+    std::filesystem::remove_all(home);
+}
+
+}  // namespace
