@@ -1,0 +1,114 @@
+#pragma once
+// The FTP client component: a blocking client whose events are called on the calling thread while an
+// operation runs. Every failure is raised as FtpError carrying a description.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "transfer/certificates/certificate.h"
+#include "transfer/ftp/file_list.h"
+#include "transfer/ftp/ftp_error.h"
+#include "transfer/ftp/listing.h"
+
+namespace klvr {
+
+// Operation codes of OnProgress. Only the pair kProgressTransfer / kProgressDataFlowing carries bytes
+// done and total; every other pair is raised with 0 and 0 while a call merely waits.
+enum ProgressOperation : int {
+    kProgressConnect = 1,
+    kProgressLogon = 2,
+    kProgressCommand = 3,  // directory change, delete, logout and other single commands
+    kProgressList = 4,
+    kProgressTransfer = 14,
+};
+enum ProgressStatus : int {
+    kProgressWaiting = 0,
+    kProgressDataFlowing = 1,
+};
+
+enum ProxyKind : int {
+    kProxyNone = 0,
+    kProxySocks4 = 1,
+    kProxySocks5 = 2,
+    kProxySite = 3,
+    kProxyUserLogon = 4,
+    kProxyUserNoLogon = 5,
+    kProxyOpen = 6,
+    kProxyPipe = 7,  // HTTP CONNECT
+};
+
+enum FileTypeCode : int { kFileAscii = 0, kFileImage = 1, kFileEbcdic = 2, kFileZip = 3 };
+
+class FtpClient {
+  public:
+    FtpClient();
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    // ---- properties (set before use) ----
+    long Timeout = 60000;  // ms; every blocking wait gives up after this much silence
+    bool Passive = true;
+    int FileType = kFileAscii;        // FileTypeCode
+    int SecurityProtocol = 0;         // 0 Auto, 1 SSL3, 2 SSL2, 3 PCT, 4 TLS, 5 None
+    int Security = 0;                 // security-mode code; 0 plain FTP
+    std::string DataPortRange = "0";  // "first:last" or "0" for any local port
+    int ProxyType = kProxyNone;       // ProxyKind
+    std::string ProxyHost;
+    std::string ProxyUsername;
+    std::string ProxyPassword;
+    long ProxyPort = 0;                            // 0: the usual port of the proxy kind
+    std::optional<klvr::Certificate> Certificate;  // presented when the server asks for one
+
+    int State() const;  // 2 connected, 0 closed
+    std::string RemoteEndpoint() const;
+
+    // CWD; a refusal raises FtpError with the server's reply text.
+    void SetServerDirectory(const std::string& path);
+    // PWD; the server's own spelling of the working folder.
+    std::string ServerDirectory();
+
+    // ---- operations ----
+    // Appends every command sent and reply received to file, each line led by its prefix; an empty
+    // file name stops tracing.
+    void Trace(const std::string& file, bool traceCommands, bool traceReplies, const std::string& sendPrefix,
+               const std::string& receivePrefix);
+    // Drops any connection and the running operation at once. Safe from another thread and from
+    // inside an event handler; the blocked call then raises FtpError.
+    void Abort();
+    void Login(const std::string& host, const std::string& user, const std::string& password,
+               const std::string& account, long port);
+    void Logout();
+    void ListReset();
+    Listing List();
+    // Stores remoteName at localPath. With *resumeOffset > 0 (binary transfers) the local file keeps
+    // its first *resumeOffset bytes and the rest is appended. In ZIP mode localPath may be a folder,
+    // into which the archive is unpacked.
+    void Get(const std::string& remoteName, const std::string& localPath,
+             std::int64_t* resumeOffset = nullptr);
+    // pattern: "folder/mask", optionally in double quotes; fetches every matching file below folder
+    // into localFolder, recursively, adding each fetched file's full remote path to list.
+    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list);
+    void Delete(const std::string& remoteName);
+
+    // ---- events (called on the thread of the running call) ----
+    std::function<void(int operation, int status, const std::string& text, std::int64_t done,
+                       std::int64_t total)>
+        OnProgress;
+    std::function<void()> OnStateChanged;
+    std::function<void(int code, const std::string& text)> OnErrorReported;
+    std::function<void(const klvr::Certificate& serverCertificate, bool rootTrusted, bool dateValid,
+                       bool signatureValid, bool& accept)>
+        OnAuthenticate;
+    std::function<void()> OnCertificateRequested;
+
+    struct Impl;
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace klvr
