@@ -49,6 +49,8 @@ CommandFile ReadCommandFile(const std::string& path) {
 void WriteCommandFile(const std::string& path, const abi::StringArray& saved) {
     json j = Parse(path);
     if (!j.is_object()) throw CommandFileError("the command file " + path + " is not a JSON object");
+    // The saved settings are the command as configured; an older orgData would no longer match them.
+    j.erase("orgData");
     for (const FieldDef& f : FieldTable()) {
         const int at = f.index - saved.lowerBound;
         if (at < 0 || at >= static_cast<int>(saved.values.size())) continue;

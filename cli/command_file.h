@@ -20,7 +20,7 @@ struct CommandFile {
 // Reads a command file: a JSON object whose members are named after the settings fields.
 CommandFile ReadCommandFile(const std::string& path);
 
-// Writes the 35 saved elements back into the file, keeping its other members (orgData) as they are.
+// Writes the 35 saved elements back into the file (the saved array is also what was configured).
 void WriteCommandFile(const std::string& path, const abi::StringArray& saved);
 
 // The host hands the password element on without the marker the dialog appended to it.

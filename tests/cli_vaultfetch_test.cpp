@@ -100,5 +100,21 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
 }
 
+TEST_F(VaultfetchCli, ConfigureWithoutASaveLeavesTheFileUntouched) {
+    const std::string text = R"({"RemoteHost": "h", "UserName": "u"})";
+    const std::string file = Write("cmd.json", text);
+    const std::string lists = Write("lists.json", R"({"variables": ["a", "b"], "presets": []})");
+    const auto r = test::RunProcess({KLVR_CLI_PATH, "configure", file, "--host-lists", lists},
+                                    std::chrono::seconds(60), {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::ifstream in(file);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), text);
+
+    const std::string badLists = Write("bad.json", R"({"localConstants": ["only one"]})");
+    const auto bad = Cli({"configure", file, "--host-lists", badLists});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("15 descriptions"), std::string::npos) << bad.err;
+}
+
 }  // namespace
 }  // namespace klvr
