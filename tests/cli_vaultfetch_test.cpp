@@ -1,5 +1,6 @@
 // The vaultfetch host program, run as a user runs it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -100,12 +101,30 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
 }
 
+TEST_F(VaultfetchCli, DaemonPrintsTheLinesOfItsInstance) {
+    const std::string file = Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "RemotePort": "9",
+        "TimeoutSeconds": "5", "RetryCount": "2", "SecurityMode": "8", "ManualPortRange": "0::"})");
+    const std::string instance = "cli-daemon-" + std::to_string(::getpid());
+    test::ProcessResult run;
+    const auto daemon = test::RunProcess({KLVR_CLI_PATH, "daemon", "--instance", instance},
+                                         std::chrono::seconds(60), {}, [&](int pid) {
+                                             ::usleep(300 * 1000);  // let the daemon bind its socket
+                                             run = Cli({"run", file, "--no-daemon", "--instance", instance});
+                                             ::kill(pid, SIGINT);
+                                         });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(daemon.exitCode, 0) << daemon.err;
+    EXPECT_NE(daemon.out.find(" warning Retrying 2/2 ....."), std::string::npos) << daemon.out;
+    EXPECT_NE(daemon.out.find(" error Retry-count exceeded, aborting....."), std::string::npos) << daemon.out;
+}
+
 TEST_F(VaultfetchCli, ConfigureWithoutASaveLeavesTheFileUntouched) {
     const std::string text = R"({"RemoteHost": "h", "UserName": "u"})";
     const std::string file = Write("cmd.json", text);
     const std::string lists = Write("lists.json", R"({"variables": ["a", "b"], "presets": []})");
-    const auto r = test::RunProcess({KLVR_CLI_PATH, "configure", file, "--host-lists", lists},
-                                    std::chrono::seconds(60), {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
+    const auto r =
+        test::RunProcess({KLVR_CLI_PATH, "configure", file, "--host-lists", lists}, std::chrono::seconds(60),
+                         {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::ifstream in(file);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), text);

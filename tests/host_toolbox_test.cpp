@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "host/module_state.h"
 #include "host/toolbox.h"
 
@@ -118,6 +121,25 @@ TEST_F(ToolboxTest, AbortSetsTheFlagThatStaysSet) {
     EXPECT_TRUE(moduleState().AbortRequested.load());
     t.RunP("other", SettingsArray{}, SettingsArray{});
     EXPECT_TRUE(moduleState().AbortRequested.load());
+}
+
+TEST_F(ToolboxTest, AbortFromAnotherThreadReachesARunningAttempt) {
+    Toolbox t;
+    bool sawAbort = false;
+    moduleState().downloadAttempt = [&](const SettingsArray&, const SettingsArray&) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!moduleState().AbortRequested && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sawAbort = moduleState().AbortRequested;
+    };
+    std::thread host([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        t.Abort();
+    });
+    t.RunP("VAULTFETCH", SettingsArray{1, std::vector<std::string>(35, "1")}, SettingsArray{});
+    host.join();
+    EXPECT_TRUE(sawAbort);
+    EXPECT_TRUE(t.Error());
 }
 
 }  // namespace
