@@ -70,6 +70,8 @@ struct ModuleState {
     std::string TraceFile;
     std::string LocalTarget;
     bool HostCheckActive = false;
+    // Folder of the local machine's certificate stores; tests point it at a folder of their own.
+    std::string MachineCertStoreRoot = "/etc/klvrVaultfetch/certstores";
     std::unique_ptr<RunSession> runSession;
 
     // dialogs
