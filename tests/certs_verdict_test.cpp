@@ -88,5 +88,17 @@ TEST(ServerCertificateVerdict, AnUnreadableRootStoreFileTrustsNothingAndStopsNot
     EXPECT_FALSE(JudgeServerCertificate(nullptr, nullptr).Accepted());
 }
 
+// Some test servers take only RSA keys for older protocol versions; the RSA set must judge the same.
+TEST(ServerCertificateVerdict, RsaCertificatesAreJudgedLikeEcOnes) {
+    TestCertStores stores;
+    const TestCertificates rsa(stores.dataHome.parent_path() / "rsa", test::TestKeyType::Rsa);
+    stores.Put(1, "ROOT", rsa.ca.certPem, "ca.pem");
+    EXPECT_TRUE(JudgeServerCertificate(Load(rsa.server.certPem), {}).Accepted());
+    const auto broken = JudgeServerCertificate(Load(rsa.badSignature.certPem), {});
+    EXPECT_TRUE(broken.rootTrusted && broken.dateValid);
+    EXPECT_FALSE(broken.signatureValid);
+    EXPECT_EQ(ReadCertificateFile(rsa.clientP12).at(0).KeyName, rsa.client.keyName);
+}
+
 }  // namespace
 }  // namespace klvr
