@@ -43,7 +43,7 @@ KeyPtr NewKey(TestKeyType type) {
     return KeyPtr(key, &EVP_PKEY_free);
 }
 
-struct Spec {
+struct Profile {
     std::string commonName;
     long notBeforeOffset = -kDay;  // seconds from now
     long notAfterOffset = 365 * kDay;
@@ -59,7 +59,7 @@ void AddExtension(X509* cert, X509V3_CTX* ctx, int nid, const std::string& value
 }
 
 // Issues a certificate for key; issuer and issuerKey null make it self-signed.
-X509Ptr Issue(const Spec& spec, EVP_PKEY* key, TestKeyType type, X509* issuer, EVP_PKEY* issuerKey) {
+X509Ptr Issue(const Profile& profile, EVP_PKEY* key, TestKeyType type, X509* issuer, EVP_PKEY* issuerKey) {
     X509Ptr cert(X509_new(), &X509_free);
     if (!cert) Fail("X509_new");
     X509_set_version(cert.get(), X509_VERSION_3);
@@ -68,21 +68,21 @@ X509Ptr Issue(const Spec& spec, EVP_PKEY* key, TestKeyType type, X509* issuer, E
     serial[0] &= 0x7F;  // a positive serial number
     std::unique_ptr<BIGNUM, decltype(&BN_free)> bn(BN_bin2bn(serial, sizeof serial, nullptr), &BN_free);
     BN_to_ASN1_INTEGER(bn.get(), X509_get_serialNumber(cert.get()));
-    X509_time_adj_ex(X509_getm_notBefore(cert.get()), 0, spec.notBeforeOffset, nullptr);
-    X509_time_adj_ex(X509_getm_notAfter(cert.get()), 0, spec.notAfterOffset, nullptr);
+    X509_time_adj_ex(X509_getm_notBefore(cert.get()), 0, profile.notBeforeOffset, nullptr);
+    X509_time_adj_ex(X509_getm_notAfter(cert.get()), 0, profile.notAfterOffset, nullptr);
     X509_set_pubkey(cert.get(), key);
 
     X509_NAME* name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("klvr test"),
                                -1, -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>(profile.commonName.c_str()), -1, -1, 0);
     X509* signer = issuer != nullptr ? issuer : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(signer));
 
     X509V3_CTX ctx;
     X509V3_set_ctx(&ctx, signer, cert.get(), nullptr, nullptr, 0);
-    if (spec.isCa) {
+    if (profile.isCa) {
         AddExtension(cert.get(), &ctx, NID_basic_constraints, "critical,CA:TRUE");
         AddExtension(cert.get(), &ctx, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
@@ -93,10 +93,10 @@ X509Ptr Issue(const Spec& spec, EVP_PKEY* key, TestKeyType type, X509* issuer, E
     }
     AddExtension(cert.get(), &ctx, NID_subject_key_identifier, "hash");
     if (issuer != nullptr) AddExtension(cert.get(), &ctx, NID_authority_key_identifier, "keyid");
-    if (!spec.subjectAltName.empty())
-        AddExtension(cert.get(), &ctx, NID_subject_alt_name, spec.subjectAltName);
-    if (!spec.extendedKeyUsage.empty())
-        AddExtension(cert.get(), &ctx, NID_ext_key_usage, spec.extendedKeyUsage);
+    if (!profile.subjectAltName.empty())
+        AddExtension(cert.get(), &ctx, NID_subject_alt_name, profile.subjectAltName);
+    if (!profile.extendedKeyUsage.empty())
+        AddExtension(cert.get(), &ctx, NID_ext_key_usage, profile.extendedKeyUsage);
 
     if (X509_sign(cert.get(), issuerKey != nullptr ? issuerKey : key, EVP_sha256()) <= 0) Fail("signing");
     return cert;
@@ -158,15 +158,15 @@ TestCertificates::TestCertificates(const fs::path& where, TestKeyType type) : fo
     const std::string kLocalhostNames = "DNS:localhost,IP:127.0.0.1,IP:::1";
 
     KeyPtr caKey = NewKey(type);
-    Spec caSpec{"klvr Test CA", -kDay, 3650 * kDay, true, "", ""};
-    X509Ptr caCert = Issue(caSpec, caKey.get(), type, nullptr, nullptr);
-    ca = Save(folder, "ca", caCert.get(), caKey.get(), caSpec.commonName);
+    Profile caProfile{"klvr Test CA", -kDay, 3650 * kDay, true, "", ""};
+    X509Ptr caCert = Issue(caProfile, caKey.get(), type, nullptr, nullptr);
+    ca = Save(folder, "ca", caCert.get(), caKey.get(), caProfile.commonName);
 
-    const auto issueByCa = [&](const std::string& name, Spec spec, bool damage = false) {
+    const auto issueByCa = [&](const std::string& name, Profile profile, bool damage = false) {
         KeyPtr key = NewKey(type);
-        X509Ptr cert = Issue(spec, key.get(), type, caCert.get(), caKey.get());
+        X509Ptr cert = Issue(profile, key.get(), type, caCert.get(), caKey.get());
         if (damage) cert = DamageSignature(cert.get());
-        return Save(folder, name, cert.get(), key.get(), spec.commonName);
+        return Save(folder, name, cert.get(), key.get(), profile.commonName);
     };
     server = issueByCa("server", {"localhost", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"});
     wrongHost = issueByCa("wrong-host", {"wrong-host.invalid", -kDay, 365 * kDay, false,
@@ -178,15 +178,15 @@ TestCertificates::TestCertificates(const fs::path& where, TestKeyType type) : fo
                              {"localhost", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"}, true);
     {
         KeyPtr key = NewKey(type);
-        Spec spec{"localhost", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"};
-        X509Ptr cert = Issue(spec, key.get(), type, nullptr, nullptr);
-        selfSigned = Save(folder, "self-signed", cert.get(), key.get(), spec.commonName);
+        Profile profile{"localhost", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"};
+        X509Ptr cert = Issue(profile, key.get(), type, nullptr, nullptr);
+        selfSigned = Save(folder, "self-signed", cert.get(), key.get(), profile.commonName);
     }
     {
         KeyPtr key = NewKey(type);
-        Spec spec{"klvr Test Client", -kDay, 365 * kDay, false, "", "clientAuth"};
-        X509Ptr cert = Issue(spec, key.get(), type, caCert.get(), caKey.get());
-        client = Save(folder, "client", cert.get(), key.get(), spec.commonName);
+        Profile profile{"klvr Test Client", -kDay, 365 * kDay, false, "", "clientAuth"};
+        X509Ptr cert = Issue(profile, key.get(), type, caCert.get(), caKey.get());
+        client = Save(folder, "client", cert.get(), key.get(), profile.commonName);
 
         // The form other tools give a PKCS#12 "without a password": an empty one, with a MAC.
         clientFriendlyName = "klvr test client";
