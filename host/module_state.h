@@ -19,6 +19,7 @@ namespace klvr {
 
 class RunSession;         // the hidden home of the FTP client during a run
 class ConfigurationForm;  // the configuration dialog while Props shows it
+class UiHost;             // message boxes, modal forms and choosers of the user interface
 
 using DownloadAttempt = std::function<void(const SettingsArray& data, const SettingsArray& orgData)>;
 
@@ -76,6 +77,9 @@ struct ModuleState {
 
     // dialogs
     std::unique_ptr<ConfigurationForm> configurationForm;
+    // Makes the user interface for Props; none, or one that returns null (no display), leaves Props
+    // without a dialog.
+    std::function<std::shared_ptr<UiHost>()> uiHostFactory;
 
     // One download attempt; the transfer engine's DownloadRun unless a test puts a scripted one here.
     DownloadAttempt downloadAttempt;
