@@ -3,6 +3,7 @@
 #include "dialog/configuration_form.h"
 #include "transfer/download_run.h"
 #include "transfer/run_session.h"
+#include "util/dispatcher.h"
 
 namespace klvr {
 namespace {

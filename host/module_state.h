@@ -18,6 +18,7 @@
 namespace klvr {
 
 class RunSession;         // the hidden home of the FTP client during a run
+class Dispatcher;         // a thread's task queue (util/dispatcher.h)
 class ConfigurationForm;  // the configuration dialog while Props shows it
 class UiHost;             // message boxes, modal forms and choosers of the user interface
 
@@ -74,6 +75,8 @@ struct ModuleState {
     // Folder of the local machine's certificate stores; tests point it at a folder of their own.
     std::string MachineCertStoreRoot = "/etc/klvrVaultfetch/certstores";
     std::unique_ptr<RunSession> runSession;
+    // The queue of the thread running the attempt: the host's Abort, on a thread of its own, posts there.
+    std::atomic<std::shared_ptr<Dispatcher>> RunDispatcher;
 
     // dialogs
     std::unique_ptr<ConfigurationForm> configurationForm;

@@ -7,6 +7,8 @@
 #include "host/module_state.h"
 #include "host/run_driver.h"
 #include "host/variable_exchange.h"
+#include "transfer/session_events.h"
+#include "util/dispatcher.h"
 
 namespace klvr {
 
@@ -107,7 +109,10 @@ std::string Toolbox::Data(std::int16_t i) const {
 }
 
 void Toolbox::Abort() {
-    moduleState().AbortRequested = true;
+    ModuleState& m = moduleState();
+    m.AbortRequested = true;
+    // The run's thread may be pausing between files; the task stops its client there and then.
+    if (auto run = m.RunDispatcher.load()) run->Post([] { ActOnAbortRequest(); });
 }
 
 void Toolbox::Props(const std::string& module, const SettingsArray& data) {

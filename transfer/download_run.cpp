@@ -2,20 +2,172 @@
 
 #include "host/log_sink.h"
 #include "host/module_state.h"
+#include "settings/numeric_text.h"
+#include "settings/settings_codec.h"
+#include "transfer/client_certificate.h"
+#include "transfer/data_port_range.h"
+#include "transfer/flat_download.h"
+#include "transfer/folder_tree.h"
+#include "transfer/remote_listing.h"
+#include "transfer/reported_step.h"
+#include "transfer/run_log.h"
 #include "transfer/run_session.h"
+#include "transfer/security_codes.h"
+#include "transfer/trace_file.h"
+#include "util/dispatcher.h"
 
 namespace klvr {
+namespace {
 
-// Until the transfer engine is in place an attempt fails with a clear line, so retries can be seen.
-void DownloadRun(const SettingsArray&, const SettingsArray&) {
+// A jump to the failure path by the run itself, which has no description of its own.
+struct FailureJump {};
+
+// The attempt ends here after any failure: its line (the last allowed attempt's as an error), the
+// client aborted, and the session unloaded so that the next attempt starts afresh.
+void FailurePath(const std::string& description) {
     ModuleState& m = moduleState();
-    const std::int16_t counter = m.AttemptCounter;
-    const std::string description = "The transfer engine is not available in this build";
-    if (counter < m.RetryCount && counter != -1)
+    if (m.AttemptCounter < m.RetryCount && m.AttemptCounter != -1)
         WriteLog("WARNING: " + description, LogLevel::Warning);
     else
         WriteLog("ERROR_FTP-DOWNLOAD: " + description, LogLevel::Error);
+    try {
+        if (m.runSession) m.runSession->Ftp.Abort();
+    } catch (...) {
+    }
     UnloadAllForms();
+}
+
+// A. Start: settings decoded, trace file opened.
+void Start(FtpClient& ftp, const SettingsArray& data, const SettingsArray& orgData) {
+    ModuleState& m = moduleState();
+    DecodeForRun(data, orgData, m.Settings);
+    m.HostCheckActive = true;
+    CommandSettings& s = m.Settings;
+    if (s.TimeoutSeconds < 1 || s.TimeoutSeconds > 999) s.TimeoutSeconds = 60;
+    if (IsOn(s.TraceLog)) {
+        const std::string file = PrepareTraceFile();
+        ftp.Trace(file, true, true, "---> ", "<--- ");
+        m.TraceFile = file;
+    }
+}
+
+// B. Session settings.
+void ConfigureSession(FtpClient& ftp) {
+    const CommandSettings& s = moduleState().Settings;
+    ftp.Timeout = static_cast<long>(s.TimeoutSeconds) * 1000;
+    ftp.Passive = IsOn(s.PassiveMode);
+    ftp.ProxyType = s.ProxyType;
+    ftp.ProxyUsername = s.ProxyUserName;
+    ftp.ProxyPassword = s.ProxyPassword;
+    ftp.ProxyHost = s.ProxyHost;
+    if (s.ProxyPort > 0) ftp.ProxyPort = s.ProxyPort;
+    ftp.Abort();
+    ftp.SecurityProtocol = s.SecurityProtocol;
+    if (const auto code = SecurityCodeFor(s.SecurityMode)) ftp.Security = *code;
+}
+
+// C. Client certificate. False when the configured certificate is gone: the attempt then ends at once,
+// without the failure path.
+bool SetClientCertificate(RunSession& session) {
+    ModuleState& m = moduleState();
+    const CommandSettings& s = m.Settings;
+    if (s.SecurityMode == 8) return true;
+    const std::vector<std::string> parts = SplitText(s.ClientCertificate, ":");
+    if (parts.size() != 5) return true;
+    if (auto found = FindReferencedCertificate(session.CertificateList, parts)) {
+        session.Ftp.Certificate = std::move(*found);
+        return true;
+    }
+    WriteLog("ERROR: Could not find configured certificate [" + s.ClientCertificate + "]", LogLevel::Error);
+    m.ErrorFlag = true;
+    return false;
+}
+
+// D. Connect, log on and move to the remote folder.
+void Connect(FtpClient& ftp, const SettingsArray& data) {
+    CommandSettings& s = moduleState().Settings;
+    s.IgnoreDate = s.IgnoreDateError != 0;
+    s.IgnoreHost = s.IgnoreHostError != 0;
+    s.IgnoreRoot = s.IgnoreRootError != 0;
+    Inform("Connecting with [" + s.RemoteHost + "] ...");
+    ftp.DataPortRange = DataPortRangeFor(data.At(35));
+    Reported("Could not login! ", [&] { ftp.Login(s.RemoteHost, s.UserName, s.Password, "", s.RemotePort); });
+    Inform("Connected, logged on as " + s.UserName);
+    if (!s.RemoteDir.empty())
+        Reported("Could not change-directory to [" + s.RemoteDir + "] ",
+                 [&] { ftp.SetServerDirectory(s.RemoteDir); });
+    // From here on RemoteDir is the server's own spelling of the working folder.
+    s.RemoteDir = ftp.ServerDirectory();
+    Inform("Retrieving filelist ...");
+}
+
+// E. Listing.
+void List(FtpClient& ftp) {
+    if (ftp.State() != 2) {
+        WriteLog("ERROR_FTP-DOWNLOAD: Cannot get listing: NOT CONNECTED!", LogLevel::Error);
+        throw FailureJump{};
+    }
+    ftp.FileType = kFileAscii;
+    ftp.ListReset();
+    const Listing listing = ftp.List();
+    const LinkClassifier probe = [&ftp](const std::string& folder, const std::string& name) {
+        return ClassifyLink(ftp, folder, name);
+    };
+    if (!ReadListing(listing, probe)) throw FailureJump{};
+}
+
+// G. Folder branch: every entry on its own; a failed entry is logged and the next one follows.
+void RunFolderBranch(FtpClient& ftp, const SettingsArray& data) {
+    ModuleState& m = moduleState();
+    FolderTreeDownload tree(ftp);
+    for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
+        tree.BuildTransferItem(m.Settings.RemoteDir, i);
+        tree.TransferEntry(m.Settings.LocalDir);
+        if (data.At(10) == "1") tree.RemoteCleanup();
+    }
+}
+
+// H. Finish.
+void Finish(FtpClient& ftp) {
+    ModuleState& m = moduleState();
+    if (ftp.State() == 2) {
+        Inform("Disconnecting from [" + m.Settings.RemoteHost + "] ...");
+        Reported("Could not logout from [" + m.Settings.RemoteHost + "] ", [&] { ftp.Logout(); });
+    }
+    m.AttemptCounter = -1;
+}
+
+void Attempt(const SettingsArray& data, const SettingsArray& orgData) {
+    ModuleState& m = moduleState();
+    LoadRunSession();
+    RunSession& session = *m.runSession;
+    FtpClient& ftp = session.Ftp;
+    Start(ftp, data, orgData);
+    ConfigureSession(ftp);
+    if (!SetClientCertificate(session)) return;
+    Connect(ftp, data);
+    List(ftp);
+    if (data.At(24) == "0")
+        RunFlatBranch(ftp);
+    else
+        RunFolderBranch(ftp, data);
+    Finish(ftp);
+}
+
+}  // namespace
+
+void DownloadRun(const SettingsArray& data, const SettingsArray& orgData) {
+    // A host's stop request from another thread is posted to this thread, where the pauses run it.
+    moduleState().RunDispatcher.store(Dispatcher::ForThisThread());
+    try {
+        Attempt(data, orgData);
+    } catch (const FailureJump&) {
+        FailurePath("");
+    } catch (const std::exception& e) {
+        FailurePath(WithoutCrLf(e.what()));
+    } catch (...) {
+        FailurePath("");
+    }
 }
 
 void LoadRunSession() {
@@ -25,6 +177,7 @@ void LoadRunSession() {
 
 void LogoutRunSession() {
     LoadRunSession();
+    moduleState().runSession->Ftp.Logout();
 }
 
 }  // namespace klvr

@@ -3,7 +3,8 @@
 
 namespace klvr {
 
-// One attempt of the command. Success sets AttemptCounter to -1; failure leaves it and logs.
+// One attempt of the command. Success sets AttemptCounter to -1; a failure logs its line, aborts the
+// client, unloads the session and leaves AttemptCounter as it is, so that the driver may try again.
 void DownloadRun(const SettingsArray& data, const SettingsArray& orgData);
 
 // Loads the run session (the hidden form) when it is not loaded.

@@ -1,10 +1,23 @@
 #pragma once
+// The hidden home of a run: the FTP client, the certificate list of the client-certificate lookup, the
+// last progress percentage written, and the client's events wired to the session's handlers. A failed
+// attempt unloads it, and the next attempt starts from a fresh one.
+#include <string>
+
+#include "transfer/certificates/certificate_store.h"
+#include "transfer/ftp/client.h"
+
 namespace klvr {
 
-// The hidden home of the FTP client and the certificate list during a run (the transfer engine fills it).
 class RunSession {
   public:
-    virtual ~RunSession() = default;
+    RunSession();
+    RunSession(const RunSession&) = delete;
+    RunSession& operator=(const RunSession&) = delete;
+
+    FtpClient Ftp;
+    klvr::CertificateList CertificateList;
+    std::string LastProgressPercentage;  // empty until the first progress line of this session
 };
 
 }  // namespace klvr

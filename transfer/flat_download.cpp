@@ -1,0 +1,107 @@
+#include "transfer/flat_download.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "host/module_state.h"
+#include "host/toolbox.h"
+#include "settings/numeric_text.h"
+#include "transfer/file_name_variable.h"
+#include "transfer/ftp/client.h"
+#include "transfer/pause.h"
+#include "transfer/replacing_get.h"
+#include "transfer/reported_step.h"
+#include "transfer/run_log.h"
+
+namespace klvr {
+namespace {
+
+// The transfer's clock to the whole second, as the speed line has always been measured.
+std::int64_t NowSeconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+bool IsZipArchiveName(const std::string& name) {
+    return name.size() >= 3 && UpperCase(name.substr(name.size() - 3)) == "ZIP";
+}
+
+}  // namespace
+
+std::string SpeedText(const std::string& sizeText, std::int64_t seconds) {
+    if (seconds < 1) return "<unknown>";
+    const double size = NumericValue(sizeText).value_or(0.0);
+    const auto speed = static_cast<std::int64_t>(size / static_cast<double>(seconds) / 1024.0);
+    return speed == 0 ? "<unknown>" : std::to_string(speed);
+}
+
+EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_t& filesDownloaded) {
+    ModuleState& m = moduleState();
+    const CommandSettings& s = m.Settings;
+    const std::string& name = entry.name;
+    m.LocalTarget = s.LocalDir + "/" + name;
+    if (!IsOn(s.OverwriteExisting) && std::filesystem::is_regular_file(m.LocalTarget)) {
+        Inform("Skipped file [" + name + "] - file exists and OVERWRITE=Off");
+        return EntryOutcome::Skipped;
+    }
+    Inform("Downloading [" + name + "] to [" + m.LocalTarget + "] (" + entry.size + " Bytes) ...");
+    ftp.FileType = s.TransferMode;
+    const std::int64_t start = NowSeconds();
+    Reported("Could not download [" + name + "] ", [&] {
+        if (s.TransferMode == kFileZip && IsZipArchiveName(name))
+            ftp.Get(name, s.LocalDir);
+        else
+            GetReplacing(ftp, name, m.LocalTarget);
+    });
+    const std::int64_t seconds = NowSeconds() - start;
+    ++filesDownloaded;
+    Inform("Downloaded [" + name + "] " + SpeedText(entry.size, seconds) + " kBps");
+    if (IsOn(s.DeleteAfterDownload)) {
+        Inform("Deleting remote-file [" + name + "] ...");
+        Reported("Could not delete [" + name + "] ", [&] { ftp.Delete(name); });
+    }
+    return EntryOutcome::Downloaded;
+}
+
+void RunFlatBranch(FtpClient& ftp) {
+    ModuleState& m = moduleState();
+    const CommandSettings& s = m.Settings;
+    const auto& records = m.RemoteEntries.records;
+    const int count = m.RemoteEntries.UpperBound();
+    std::int32_t filesDownloaded = 0;
+
+    Inform(count >= 1 ? "Number of files & directories found: " + std::to_string(count) : "No files found.");
+    bool onlyFolders = count >= 1;
+    for (int i = 1; i <= count; ++i) onlyFolders = onlyFolders && IsOn(records[i].IsFolder);
+    if (onlyFolders) return;
+
+    const auto& entries = records;
+    if (IsOn(s.CopySpecific)) {
+        for (int i = 1; i <= count; ++i) {
+            const RemoteEntry& e = entries[i];
+            if (IsOn(e.IsFolder) || e.name != s.SpecificFileName) continue;
+            if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Skipped) break;
+            StoreFileNameInVariable(e.name);
+        }
+    } else if (IsOn(s.ProcessAll)) {
+        for (int i = 1; i <= count; ++i) {
+            const RemoteEntry& e = entries[i];
+            if (IsOn(e.IsFolder)) {
+                Pause();
+                continue;
+            }
+            if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded) Pause();
+        }
+    } else {
+        for (int i = 1; i <= count; ++i) {
+            const RemoteEntry& e = entries[i];
+            if (IsOn(e.IsFolder)) continue;
+            if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded)
+                StoreFileNameInVariable(e.name);
+            break;
+        }
+    }
+    Inform("Number of files downloaded : " + std::to_string(filesDownloaded));
+}
+
+}  // namespace klvr

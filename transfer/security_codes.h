@@ -1,0 +1,11 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+
+namespace klvr {
+
+// The client's Security code for the dialog's security mode (0 "Implicit Normal" to 8 "None"); nothing
+// for any other mode, which leaves the client's setting as it is.
+std::optional<int> SecurityCodeFor(std::int16_t securityMode);
+
+}  // namespace klvr

@@ -1,0 +1,101 @@
+#include "transfer/session_events.h"
+
+#include "host/log_sink.h"
+#include "host/module_state.h"
+#include "settings/settings_codec.h"
+#include "transfer/authenticate.h"
+#include "transfer/client_certificate.h"
+#include "transfer/ftp/client.h"
+#include "transfer/run_log.h"
+#include "transfer/run_session.h"
+#include "transfer/trace_file.h"
+
+namespace klvr {
+
+void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bool dateValid,
+                    bool signatureValid, bool& accept) {
+    ModuleState& m = moduleState();
+    try {
+        const CommandSettings& s = m.Settings;
+        AuthenticateInput in;
+        in.rootTrusted = rootTrusted;
+        in.dateValid = dateValid;
+        in.signatureValid = signatureValid;
+        in.accept = accept;
+        in.traceLog = IsOn(s.TraceLog);
+        in.ignoreDate = s.IgnoreDate;
+        in.ignoreHost = s.IgnoreHost;
+        in.ignoreRoot = s.IgnoreRoot;
+        in.alwaysAuthenticate = s.AlwaysAuthenticate;
+        in.remoteHost = s.RemoteHost;
+        in.hostCheckActive = m.HostCheckActive;
+        const AuthenticateOutcome out = DecideAuthentication(server, in);
+        for (const LogLine& line : out.lines) WriteLog(line.text, line.level);
+        accept = out.accept;
+        m.HostCheckActive = out.hostCheckActive;
+        if (out.setErrorFlag) m.ErrorFlag = true;
+    } catch (const std::exception& e) {
+        WriteLog("ERROR_Authenticate: " + WithoutCrLf(e.what()), LogLevel::Error);
+        m.ErrorFlag = true;
+    }
+}
+
+void OnCertificateRequested(RunSession& session) {
+    ModuleState& m = moduleState();
+    try {
+        CertificateStore store;
+        if (auto found = FindReferencedCertificate(store, SplitText(m.Settings.ClientCertificate, ":")))
+            session.Ftp.Certificate = std::move(*found);
+    } catch (const std::exception& e) {
+        WriteLog("ERROR_FTP-CERTIFICATE: " + WithoutCrLf(e.what()), LogLevel::Error);
+        m.ErrorFlag = true;
+    }
+}
+
+void OnProgress(RunSession& session, int operation, int status, const std::string& text, std::int64_t done,
+                std::int64_t total) {
+    ModuleState& m = moduleState();
+    const bool trace = IsOn(m.Settings.TraceLog);
+    try {
+        if (trace && status == kProgressDataFlowing && operation == kProgressTransfer && total != 0 &&
+            done != 0) {
+            const std::string percentage = std::to_string(
+                static_cast<std::int64_t>(static_cast<double>(done) / static_cast<double>(total) * 100.0));
+            if (percentage != session.LastProgressPercentage) {
+                AppendTraceLine(m.TraceFile, "<--- [Progress] " + percentage + "%");
+                session.LastProgressPercentage = percentage;
+            }
+        }
+    } catch (...) {
+    }
+    try {
+        if (!text.empty() && trace) WriteLog(text, LogLevel::Information);
+    } catch (...) {
+    }
+    try {
+        if (m.AbortRequested) session.Ftp.Abort();
+    } catch (...) {
+    }
+}
+
+void OnStateChanged(RunSession& session) {
+    const int state = session.Ftp.State();
+    if (state == 2)
+        WriteLog("Connected to: " + session.Ftp.RemoteEndpoint(), LogLevel::Information);
+    else if (state == 0)
+        WriteLog("Connection Closed", LogLevel::Information);
+}
+
+void OnErrorReported(RunSession&, int, const std::string& text) {
+    try {
+        WriteLog(text, LogLevel::Error);
+    } catch (...) {
+    }
+}
+
+void ActOnAbortRequest() {
+    ModuleState& m = moduleState();
+    if (m.AbortRequested && m.runSession) m.runSession->Ftp.Abort();
+}
+
+}  // namespace klvr
