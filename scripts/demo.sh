@@ -1,18 +1,79 @@
 #!/usr/bin/env bash
-# The plug-in's main job, shown on this machine: builds, prints the plug-in's identity and runs a
-# command through the vaultfetch host program.
+# The plug-in's main job in one command: starts a local FTP server with a few sample files, runs a real
+# Vaultfetch command against it through the vaultfetch host program, and shows the log, the downloaded
+# files and the output variables. Everything lives in a temporary folder and goes when the script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" --target vaultfetch klvrVaultfetch
 ./build/vaultfetch info
+
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+server_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Sample files on the server: a folder of reports and a note beside it.
+mkdir -p "$work/server/reports/2026" "$work/out"
+printf 'day,amount\n2026-03-01,120\n' > "$work/server/reports/2026/march-01.csv"
+printf 'day,amount\n2026-03-02,95\n' > "$work/server/reports/2026/march-02.csv"
+printf 'Quarterly summary\n' > "$work/server/reports/summary.txt"
+printf 'Fetched by Vaultfetch\n' > "$work/server/readme.txt"
+
+# A loopback port that fits the 16-bit port setting.
+port=$(/usr/bin/python3 - <<'PY'
+import random, socket
+for _ in range(200):
+    p = random.randint(20000, 32767)
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", p)); print(p); break
+    except OSError:
+        pass
+    finally:
+        s.close()
+PY
+)
+
+# pyftpdlib from Debian's python (not any other python on PATH), one user "demo".
+/usr/bin/python3 - "$work/server" "$port" > "$work/server.log" 2>&1 <<'PY' &
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, port = sys.argv[1], int(sys.argv[2])
+authorizer = DummyAuthorizer()
+authorizer.add_user("demo", "demo", root, perm="elr")
+FTPHandler.authorizer = authorizer
+FTPServer(("127.0.0.1", port), FTPHandler).serve_forever()
+PY
+server_pid=$!
+for _ in $(seq 100); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  sleep 0.1
+done
+echo "Demo FTP server on 127.0.0.1:$port serving:"
+(cd "$work/server" && find . -type f | sort)
+
+# Folder mode: every entry of the remote root, folders whole.
 cat > "$work/command.json" <<JSON
-{"RemoteHost": "127.0.0.1", "UserName": "demo", "Password": "demo_\$PW\$_", "RemotePort": "2121",
- "TransferMode": "1", "TimeoutSeconds": "5", "PassiveMode": "1", "LocalDir": "$work/out",
- "ProcessAll": "1", "OverwriteExisting": "1", "FileFilter": ".", "IncludeSubdirs": "0",
- "RetryCount": "3", "SecurityMode": "8", "SecurityProtocol": "0", "ManualPortRange": "0::"}
+{"RemoteHost": "127.0.0.1", "UserName": "demo", "Password": "demo_\$PW\$_", "RemotePort": "$port",
+ "TransferMode": "1", "TimeoutSeconds": "10", "PassiveMode": "1", "RemoteDir": "/", "LocalDir": "$work/out",
+ "DeleteAfterDownload": "0", "ProcessAll": "1", "OverwriteExisting": "1", "SaveFileName": "0",
+ "ProxyType": "0", "ProxyPort": "0", "VariableScope": "USER", "CopySpecific": "0", "FileFilter": ".", "IncludeSubdirs": "1",
+ "RetryCount": "2", "SecurityMode": "8", "SecurityProtocol": "0", "IgnoreDateError": "0",
+ "IgnoreHostError": "0", "IgnoreRootError": "0", "AlwaysAuthenticate": "0", "TraceLog": "0",
+ "ManualPortRange": "0::"}
 JSON
-./build/vaultfetch run "$work/command.json" || echo "(exit status $?)"
+echo
+echo "vaultfetch run (log on standard error, output variables on standard output):"
+status=0
+./build/vaultfetch run "$work/command.json" || status=$?
+echo
+echo "Downloaded into $work/out:"
+(cd "$work/out" && find . -type f | sort | while read -r f; do printf '  %-32s %s bytes\n' "$f" "$(stat -c %s "$f")"; done)
+exit "$status"
