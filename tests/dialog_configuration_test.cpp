@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "dialog/configuration_form.h"
@@ -94,6 +96,17 @@ TEST_F(ConfigurationFormTest, IncludeSubfoldersForcesItsValuesAndRefusesZipWhile
     EXPECT_FALSE(IsOn(S().SaveFileName));
 }
 
+TEST_F(ConfigurationFormTest, AValueAControlRefusesWhileFillingLeavesItAsItWas) {
+    ConfigurationForm& f = Open(Stored({{5, "7"}, {26, "9"}, {27, "5"}, {28, "1"}, {32, "6"}, {33, "key"}}));
+    EXPECT_EQ(f.Get("cmbMode").listIndex, -1);
+    EXPECT_EQ(f.SelectedText("cboAuth"), "Explicit Normal");
+    EXPECT_EQ(f.Get("chkIgnoreDate").value, 0);
+    EXPECT_EQ(f.Get("cmbProtocol").listIndex, -1);
+    // the steps after a refused one still run
+    EXPECT_EQ(f.Get("chkIgnoreHost").value, 1);
+    EXPECT_EQ(f.Get("txtSecretKey").text, "key");
+}
+
 TEST_F(ConfigurationFormTest, ProcessAllClearsSaveFilenameAndOkStoresIt) {
     ConfigurationForm& f = Open(Stored({{1, "h"}, {2, "u"}, {3, "p"}, {9, "/tmp"}, {11, "1"}, {18, "1"}}));
     EXPECT_EQ(f.Get("chkProcesAll").value, 1);
@@ -109,6 +122,7 @@ TEST_F(ConfigurationFormTest, ProcessAllClearsSaveFilenameAndOkStoresIt) {
     EXPECT_TRUE(f.IsClosed());
     EXPECT_EQ(Saved(18), "0");
     EXPECT_EQ(Saved(3), "p_$PW$_");
+    EXPECT_EQ(Saved(35), "0::");
 }
 
 TEST_F(ConfigurationFormTest, VariableScopeAndNumberFollowTheHostsUserVariables) {
@@ -349,6 +363,15 @@ TEST_F(ConfigurationFormTest, ButtonsOpenTheProxyDialogAndStartTheCertificateMan
     const auto self = std::filesystem::canonical("/proc/self/exe");
     EXPECT_EQ(ui->startedPrograms[0], self.parent_path().string() + "/../Vaultnet/CertManager");
     EXPECT_TRUE(ui->messages.empty());  // a program that does not start is not reported
+}
+
+TEST(ProgramStart, ADetachedProgramLeavesNoChildBehindAndAMissingOneIsRefused) {
+    EXPECT_FALSE(StartDetachedProgram("/nonexistent/CertManager"));
+    EXPECT_FALSE(StartDetachedProgram(""));
+    EXPECT_TRUE(StartDetachedProgram("/bin/true"));
+    errno = 0;
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
 }
 
 }  // namespace
