@@ -1,42 +1,125 @@
 #include "transfer/ftp/client.h"
 
+#include "transfer/ftp/client_impl.h"
+
 namespace klvr {
 
-struct FtpClient::Impl {};
+FtpClient::Impl::Impl(FtpClient& owner) : self(owner), secure(MakeSecureLayer()) {}
 
-FtpClient::FtpClient() : impl_(std::make_unique<Impl>()) {}
+void FtpClient::Impl::RaiseProgress() {
+    if (!self.OnProgress) return;
+    // A handler's own failure is its affair; the transfer goes on.
+    try {
+        self.OnProgress(operation, status, std::string(), status == kProgressDataFlowing ? done : 0,
+                        status == kProgressDataFlowing ? total : 0);
+    } catch (...) {
+    }
+}
+
+void FtpClient::Impl::RaiseStateChanged() {
+    if (!self.OnStateChanged) return;
+    try {
+        self.OnStateChanged();
+    } catch (...) {
+    }
+}
+
+void FtpClient::Impl::ReportError(const std::string& text) {
+    if (!self.OnErrorReported) return;
+    try {
+        self.OnErrorReported(0, text);
+    } catch (...) {
+    }
+}
+
+bool FtpClient::Impl::CloseConnection() {
+    auto lock = abort.Lock();
+    bool wasOpen = control != nullptr;
+    control.reset();
+    state.store(0);
+    currentType = 0;
+    protectData = false;
+    return wasOpen;
+}
+
+void FtpClient::Impl::Drop() {
+    dropAfterCall = false;
+    if (CloseConnection()) RaiseStateChanged();
+}
+
+FtpClient::FtpClient() : impl_(std::make_unique<Impl>(*this)) {}
+
 FtpClient::~FtpClient() = default;
 
 int FtpClient::State() const {
-    return 0;
+    return impl_->state.load();
 }
+
 std::string FtpClient::RemoteEndpoint() const {
-    return {};
+    return impl_->state.load() == 2 ? impl_->endpoint : std::string();
 }
-void FtpClient::SetServerDirectory(const std::string&) {
-    throw FtpError("Not connected");
+
+void FtpClient::SetServerDirectory(const std::string& path) {
+    impl_->Run(kProgressCommand, [&](Waiter& waiter) { impl_->ChangeFolder(path, waiter); });
 }
+
 std::string FtpClient::ServerDirectory() {
-    throw FtpError("Not connected");
+    return impl_->Run(kProgressCommand, [&](Waiter& waiter) { return impl_->WorkingFolder(waiter); });
 }
-void FtpClient::Trace(const std::string&, bool, bool, const std::string&, const std::string&) {}
-void FtpClient::Abort() {}
-void FtpClient::Login(const std::string&, const std::string&, const std::string&, const std::string&, long) {
-    throw FtpError("The FTP client is not built yet");
+
+void FtpClient::Trace(const std::string& file, bool traceCommands, bool traceReplies,
+                      const std::string& sendPrefix, const std::string& receivePrefix) {
+    impl_->trace.Configure(file, traceCommands, traceReplies, sendPrefix, receivePrefix);
 }
-void FtpClient::Logout() {}
+
+void FtpClient::Abort() {
+    bool closed = false;
+    {
+        auto lock = impl_->abort.Lock();
+        impl_->abort.Raise();
+        // Inside a call the blocked wait wakes up and the call drops the connection itself.
+        if (!impl_->abort.Busy()) closed = impl_->CloseConnection();
+    }
+    if (closed) impl_->RaiseStateChanged();
+}
+
+void FtpClient::Login(const std::string& host, const std::string& user, const std::string& password,
+                      const std::string& account, long port) {
+    impl_->Run(kProgressConnect,
+               [&](Waiter& waiter) { impl_->Login(host, user, password, account, port, waiter); });
+}
+
+void FtpClient::Logout() {
+    impl_->Run(kProgressCommand, [&](Waiter& waiter) {
+        if (!impl_->control) return;
+        try {
+            impl_->Command("QUIT", waiter);
+        } catch (const FtpError&) {
+            // logged off either way: the connection is closed next
+        }
+        impl_->Drop();
+    });
+}
+
 void FtpClient::ListReset() {}
+
 Listing FtpClient::List() {
-    throw FtpError("Not connected");
+    return impl_->Run(kProgressList, [&](Waiter& waiter) { return impl_->ListCurrentFolder(waiter); });
 }
-void FtpClient::Get(const std::string&, const std::string&, std::int64_t*) {
-    throw FtpError("Not connected");
+
+void FtpClient::Get(const std::string& remoteName, const std::string& localPath, std::int64_t* resumeOffset) {
+    impl_->Run(kProgressTransfer, [&](Waiter& waiter) {
+        impl_->Get(remoteName, localPath, resumeOffset ? *resumeOffset : 0, std::nullopt, true, waiter);
+    });
 }
-void FtpClient::MGet(const std::string&, const std::string&, FileList&) {
-    throw FtpError("Not connected");
+
+void FtpClient::MGet(const std::string& pattern, const std::string& localFolder, FileList& list) {
+    impl_->Run(kProgressTransfer, [&](Waiter& waiter) { impl_->MGet(pattern, localFolder, list, waiter); });
 }
-void FtpClient::Delete(const std::string&) {
-    throw FtpError("Not connected");
+
+void FtpClient::Delete(const std::string& remoteName) {
+    impl_->Run(kProgressCommand,
+               [&](Waiter& waiter) { impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter)); });
 }
 
 }  // namespace klvr

@@ -1,0 +1,105 @@
+// The client against real servers (pyftpdlib and vsftpd) on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "support/ftp_servers.h"
+#include "support/temp_dir.h"
+#include "transfer/ftp/client.h"
+
+namespace klvr {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+// Each real server, started on the given tree, with the logon it accepts.
+class RealServer : public ::testing::TestWithParam<std::string> {
+  protected:
+    void Start() {
+        if (GetParam() == "pyftpdlib") {
+            test::PyFtpdOptions options;
+            options.root = remote.Path();
+            py = std::make_unique<test::PyFtpdServer>(options);
+            port = py->Port();
+            user = "user";
+            password = "secret";
+        } else {
+            test::VsftpdOptions options;
+            options.root = remote.Path();
+            vs = std::make_unique<test::VsftpdServer>(options);
+            port = vs->Port();
+            user = "anonymous";
+            password = "guest@";
+        }
+        client.Timeout = 10000;
+    }
+    void Login() { client.Login("127.0.0.1", user, password, "", port); }
+
+    TempDir remote;
+    TempDir local;
+    std::unique_ptr<test::PyFtpdServer> py;
+    std::unique_ptr<test::VsftpdServer> vs;
+    std::uint16_t port = 0;
+    std::string user;
+    std::string password;
+    FtpClient client;
+};
+
+TEST_P(RealServer, SessionListGetAndFolders) {
+    remote.Write("a.txt", "alpha\r\nbeta\r\n");
+    remote.Write("name with blanks.bin", std::string(100000, '\x5a'));
+    remote.Write("sub/deeper/c.dat", "c");
+    remote.Write("sub/b.dat", "bb");
+    Start();
+
+    std::vector<int> states;
+    client.OnStateChanged = [&] { states.push_back(client.State()); };
+    Login();
+    EXPECT_EQ(client.State(), 2);
+    EXPECT_EQ(client.RemoteEndpoint(), "127.0.0.1");
+    EXPECT_EQ(client.ServerDirectory(), "/");
+
+    Listing listing = client.List();
+    EXPECT_EQ(listing.ListingFormat, kListingUnix);
+    std::map<std::string, ListEntry> byName;
+    for (const auto& e : listing.Entries) byName[e.Name] = e;
+    ASSERT_EQ(byName.size(), 3u);
+    EXPECT_EQ(byName["sub"].Type, "D");
+    EXPECT_EQ(byName["name with blanks.bin"].Size, 100000);
+
+    client.FileType = kFileImage;
+    client.Get("name with blanks.bin", local / "copy.bin");
+    EXPECT_EQ(ReadFile(local / "copy.bin"), std::string(100000, '\x5a'));
+    client.FileType = kFileAscii;
+    client.Get("a.txt", local / "a.txt");
+    EXPECT_EQ(ReadFile(local / "a.txt"), "alpha\nbeta\n");
+
+    client.SetServerDirectory("sub");
+    EXPECT_EQ(client.ServerDirectory(), "/sub");
+    EXPECT_THROW(client.SetServerDirectory("/no such folder"), FtpError);
+    EXPECT_EQ(client.State(), 2);  // a refused command leaves the session as it was
+
+    FileList list;
+    client.FileType = kFileImage;
+    client.MGet("/sub/*", local / "tree", list);
+    EXPECT_EQ(ReadFile(local / "tree/b.dat"), "bb");
+    EXPECT_EQ(ReadFile(local / "tree/deeper/c.dat"), "c");
+    ASSERT_EQ(list.Count(), 2);
+    std::set<std::string> names{list.Item(1), list.Item(2)};
+    EXPECT_EQ(names, (std::set<std::string>{"/sub/b.dat", "/sub/deeper/c.dat"}));
+    EXPECT_EQ(client.ServerDirectory(), "/sub");  // MGet leaves the working folder where it was
+
+    client.Logout();
+    EXPECT_EQ(client.State(), 0);
+    EXPECT_EQ(states, (std::vector<int>{2, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values("pyftpdlib", "vsftpd"));
+
+}  // namespace
+}  // namespace klvr

@@ -1,0 +1,92 @@
+#include "support/ftp_servers.h"
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace klvr::test {
+namespace {
+
+constexpr const char* kPyFtpdScript = R"PY(
+import json, logging, sys
+from pyftpdlib import handlers
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.servers import FTPServer
+
+cfg = json.load(open(sys.argv[1]))
+authorizer = DummyAuthorizer()
+for u in cfg["users"]:
+    authorizer.add_user(u["name"], u["password"], u["home"] or cfg["root"], perm=u["perm"])
+if cfg["anonymous"]:
+    authorizer.add_anonymous(cfg["root"])
+
+class handler(getattr(handlers, cfg["handlerClass"])):
+    pass
+
+handler.authorizer = authorizer
+# names travel as the bytes they are on disk
+handler.unicode_errors = "surrogateescape"
+if cfg["passive"][0]:
+    handler.passive_ports = range(cfg["passive"][0], cfg["passive"][1] + 1)
+exec(cfg["setup"])
+logging.basicConfig(level=logging.INFO)
+server = FTPServer(("127.0.0.1", cfg["port"]), handler)
+server.serve_forever()
+)PY";
+
+}  // namespace
+
+PyFtpdServer::PyFtpdServer(PyFtpdOptions options) {
+    std::string script = work_.Write("server.py", kPyFtpdScript);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreePort();
+        nlohmann::json users = nlohmann::json::array();
+        for (const auto& u : options.users) {
+            users.push_back({{"name", u.name}, {"password", u.password}, {"home", u.home}, {"perm", u.perm}});
+        }
+        nlohmann::json config = {{"root", options.root},
+                                 {"users", users},
+                                 {"anonymous", options.anonymous},
+                                 {"passive", {options.passive.first, options.passive.last}},
+                                 {"handlerClass", options.handlerClass},
+                                 {"setup", options.handlerSetup},
+                                 {"port", port_}};
+        std::string configFile = work_.Write("config.json", config.dump());
+        process_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"/usr/bin/python3", script, configFile}, work_ / "server.log");
+        if (WaitForPort(port_, 10000)) return;
+        process_->Stop();
+    }
+    throw std::runtime_error("pyftpdlib did not start: " + Log());
+}
+
+VsftpdServer::VsftpdServer(VsftpdOptions options) {
+    OpenToAll(options.root);
+    std::string empty = work_.MakeFolder("empty");
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        port_ = FreePort();
+        std::string config =
+            "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nbackground=NO\n"
+            "listen_port=" +
+            std::to_string(port_) + "\n" +
+            "anonymous_enable=YES\nlocal_enable=NO\nwrite_enable=NO\n"
+            "anon_root=" +
+            options.root + "\n" + "no_anon_password=" + (options.askPassword ? "NO" : "YES") + "\n" +
+            "secure_chroot_dir=" + empty + "\n" +
+            // containers refuse the sandboxes vsftpd would build around each session
+            "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+            "xferlog_enable=NO\nuse_localtime=NO\n";
+        if (options.passive.first) {
+            config += "pasv_min_port=" + std::to_string(options.passive.first) + "\n";
+            config += "pasv_max_port=" + std::to_string(options.passive.last) + "\n";
+        }
+        for (const auto& line : options.extraConfig) config += line + "\n";
+        std::string configFile = work_.Write("vsftpd.conf", config);
+        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/sbin/vsftpd", configFile},
+                                                  work_ / "server.log");
+        if (WaitForPort(port_, 10000)) return;
+        process_->Stop();
+    }
+    throw std::runtime_error("vsftpd did not start: " + Log());
+}
+
+}  // namespace klvr::test

@@ -1,0 +1,63 @@
+#pragma once
+// Real FTP servers started on 127.0.0.1 for a test, serving a folder of the test's own.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/ports.h"
+#include "support/temp_dir.h"
+
+namespace klvr::test {
+
+struct FtpUser {
+    std::string name;
+    std::string password;
+    std::string home;               // absolute; empty: the server's root
+    std::string perm = "elradfmw";  // pyftpdlib permission letters
+};
+
+struct PyFtpdOptions {
+    std::string root;  // also the anonymous user's home
+    std::vector<FtpUser> users{{"user", "secret", ""}};
+    bool anonymous = true;
+    PortBlock passive{};                      // {0, 0}: any port
+    std::string handlerClass = "FTPHandler";  // e.g. "TLS_FTPHandler" from pyftpdlib.handlers
+    std::string handlerSetup;                 // Python lines run with `handler` bound to the class
+};
+
+// pyftpdlib, run by Debian's /usr/bin/python3.
+class PyFtpdServer {
+  public:
+    explicit PyFtpdServer(PyFtpdOptions options);
+    std::uint16_t Port() const { return port_; }
+    std::string Log() const { return process_ ? process_->Log() : std::string(); }
+
+  private:
+    TempDir work_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+struct VsftpdOptions {
+    std::string root;  // the anonymous user's root; made readable to all
+    PortBlock passive{};
+    bool askPassword = true;               // false: USER anonymous is answered 230 at once
+    std::vector<std::string> extraConfig;  // further "name=value" lines
+};
+
+// vsftpd with anonymous logon (any user name of "anonymous" or "ftp").
+class VsftpdServer {
+  public:
+    explicit VsftpdServer(VsftpdOptions options);
+    std::uint16_t Port() const { return port_; }
+    std::string Log() const { return process_ ? process_->Log() : std::string(); }
+
+  private:
+    TempDir work_;
+    std::uint16_t port_ = 0;
+    std::unique_ptr<ChildProcess> process_;
+};
+
+}  // namespace klvr::test

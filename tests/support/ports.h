@@ -1,0 +1,19 @@
+#pragma once
+// Ports for servers the tests start: random, bind-tested, inside 20000..32767 so that test programs
+// running in parallel rarely meet and every port fits a signed 16-bit setting.
+#include <cstdint>
+
+namespace klvr::test {
+
+struct PortBlock {
+    std::uint16_t first = 0;
+    std::uint16_t last = 0;
+};
+
+std::uint16_t FreePort();
+// count consecutive free ports.
+PortBlock FreePortBlock(int count);
+// True once something accepts connections on 127.0.0.1:port (polls up to timeoutMs).
+bool WaitForPort(std::uint16_t port, int timeoutMs);
+
+}  // namespace klvr::test

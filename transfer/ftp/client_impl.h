@@ -1,0 +1,134 @@
+#pragma once
+// The inside of FtpClient, shared by the files that implement its operations.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "transfer/ftp/abort_signal.h"
+#include "transfer/ftp/client.h"
+#include "transfer/ftp/control_channel.h"
+#include "transfer/ftp/port_range.h"
+#include "transfer/ftp/secure_layer.h"
+#include "transfer/ftp/session_broken.h"
+#include "transfer/ftp/socket_address.h"
+#include "transfer/ftp/trace_log.h"
+#include "transfer/ftp/waiter.h"
+
+namespace klvr {
+
+// Where the bytes of a data connection go.
+class DataSink {
+  public:
+    virtual ~DataSink() = default;
+    virtual void Write(std::string_view bytes) = 0;
+};
+
+struct FtpClient::Impl {
+    explicit Impl(FtpClient& owner);
+
+    // ---- calls and events ----
+    // Runs one public operation: refuses re-entry, clears an earlier abort, and turns failures that
+    // leave the session in doubt into a dropped connection.
+    template <class Body>
+    auto Run(int operation, Body&& body) -> decltype(body(std::declval<Waiter&>()));
+    void RaiseProgress();
+    void RaiseStateChanged();
+    void ReportError(const std::string& text);
+    // Closes the control connection; true when it was open. Callers raise StateChanged afterwards.
+    bool CloseConnection();
+    void Drop();
+
+    // ---- session (client_session.cpp) ----
+    void Login(const std::string& host, const std::string& user, const std::string& password,
+               const std::string& account, long port, Waiter& waiter);
+    ControlChannel& Control();
+    Reply Command(const std::string& command, Waiter& waiter);
+    void ExpectPositive(const Reply& reply);
+    void SetType(char type, Waiter& waiter);
+    std::string WorkingFolder(Waiter& waiter);
+    void ChangeFolder(const std::string& path, Waiter& waiter);
+
+    // ---- data connections (data_transfer.cpp) ----
+    struct DataLink;
+    // Sends command over a new data connection and moves its data into sink; returns the final reply
+    // (positive) or raises FtpError with the server's reply text.
+    Reply Transfer(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
+                   Waiter& waiter);
+    Listing ListCurrentFolder(Waiter& waiter);
+
+    // ---- downloads (downloads.cpp) ----
+    void Get(const std::string& remoteName, const std::string& localPath, std::int64_t offset,
+             std::optional<std::int64_t> knownSize, bool allowUnpack, Waiter& waiter);
+    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list, Waiter& waiter);
+
+    FtpClient& self;
+    AbortSignal abort;  // first, so that it outlives every socket registered with it
+    std::atomic<int> state{0};
+    std::unique_ptr<ControlChannel> control;
+    std::unique_ptr<SecureLayer> secure;
+    TraceLog trace;
+    std::string endpoint;
+
+    // what the session knows
+    std::string targetHost;
+    std::uint16_t targetPort = 21;
+    bool tunnelled = false;  // control and data connections go through a SOCKS or HTTP proxy
+    SocketAddress controlPeer;
+    bool protectData = false;
+    char currentType = 0;
+    bool epsvRefused = false;
+    bool dropAfterCall = false;  // the control connection was lost after a complete transfer
+
+    // progress of the running call
+    int operation = 0;
+    int status = kProgressWaiting;
+    std::int64_t done = 0;
+    std::int64_t total = 0;
+
+    std::vector<char> buffer;  // the one transfer buffer, allocated on first use
+};
+
+template <class Body>
+auto FtpClient::Impl::Run(int op, Body&& body) -> decltype(body(std::declval<Waiter&>())) {
+    if (!abort.Enter()) throw FtpError("The FTP client is busy with another operation");
+    struct Leave {
+        AbortSignal& abort;
+        ~Leave() { abort.Leave(); }
+    } leave{abort};
+    operation = op;
+    status = kProgressWaiting;
+    done = total = 0;
+    dropAfterCall = false;
+    long timeout = self.Timeout > 0 ? self.Timeout : 60000;
+    Waiter waiter(std::chrono::milliseconds(timeout), abort, [this] { RaiseProgress(); });
+    struct DropLater {
+        Impl& impl;
+        ~DropLater() {
+            if (impl.dropAfterCall) impl.Drop();
+        }
+    } dropLater{*this};
+    try {
+        return body(waiter);
+    } catch (const SessionBroken& e) {
+        std::string text = abort.Raised() ? "Aborted" : e.what();
+        Drop();
+        throw FtpError(text);
+    } catch (const FtpError&) {
+        if (abort.Raised()) {
+            Drop();
+            throw FtpError("Aborted");
+        }
+        throw;
+    } catch (const std::bad_alloc&) {
+        Drop();
+        throw FtpError("Out of memory");
+    } catch (const std::exception& e) {
+        throw FtpError(e.what());
+    }
+}
+
+}  // namespace klvr

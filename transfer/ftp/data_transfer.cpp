@@ -1,0 +1,252 @@
+// Data connections (passive and active) and the transfer loop that waits on the control and the data
+// connection at once, so that a small file costs its round-trips and no timer.
+#include <netinet/in.h>
+
+#include <array>
+#include <cstring>
+
+#include "transfer/ftp/client_impl.h"
+#include "transfer/ftp/listing_parser.h"
+#include "transfer/ftp/passive_address.h"
+#include "transfer/ftp/proxy_handshake.h"
+#include "transfer/ftp/reply_values.h"
+#include "transfer/ftp/tcp_stream.h"
+
+namespace klvr {
+namespace {
+
+constexpr std::size_t kBufferSize = 256 * 1024;
+constexpr std::size_t kMaxListingEntries = 1000000;
+
+class ListingSink : public DataSink {
+  public:
+    void Write(std::string_view bytes) override {
+        parser.Feed(bytes);
+        if (parser.EntryCount() > kMaxListingEntries) throw FtpError("The listing is too long to be read");
+    }
+    ListingParser parser;
+};
+
+std::array<std::uint8_t, 4> Ipv4Bytes(const SocketAddress& address) {
+    std::array<std::uint8_t, 4> bytes{};
+    if (address.Family() == AF_INET) {
+        auto raw = reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr.s_addr;
+        std::memcpy(bytes.data(), &raw, 4);
+    }
+    return bytes;
+}
+
+AddressScope PeerScope(const SocketAddress& peer) {
+    if (peer.Family() == AF_INET) return ScopeOf(Ipv4Bytes(peer));
+    if (peer.Family() == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6*>(&peer.storage)->sin6_addr;
+        if (IN6_IS_ADDR_LOOPBACK(&v6)) return AddressScope::Loopback;
+        if (IN6_IS_ADDR_V4MAPPED(&v6))
+            return ScopeOf({v6.s6_addr[12], v6.s6_addr[13], v6.s6_addr[14], v6.s6_addr[15]});
+        if (IN6_IS_ADDR_LINKLOCAL(&v6) || (v6.s6_addr[0] & 0xfe) == 0xfc) return AddressScope::Private;
+    }
+    return AddressScope::Public;
+}
+
+std::string Dotted(const std::array<std::uint8_t, 4>& a) {
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
+           std::to_string(a[3]);
+}
+
+}  // namespace
+
+struct FtpClient::Impl::DataLink {
+    std::unique_ptr<ByteStream> stream;
+    std::unique_ptr<TcpListener> listener;
+};
+
+namespace {
+
+// A tunnel through the session's SOCKS or HTTP proxy to host:port.
+std::unique_ptr<ByteStream> OpenTunnel(FtpClient& self, const std::string& host, std::uint16_t port,
+                                       const PortRange& range, AbortSignal& abort, Waiter& waiter) {
+    std::uint16_t proxyPort = self.ProxyPort > 0 && self.ProxyPort <= 65535
+                                  ? static_cast<std::uint16_t>(self.ProxyPort)
+                              : self.ProxyType == kProxyPipe ? 8080
+                                                             : 1080;
+    auto stream = TcpConnect(self.ProxyHost, proxyPort, range, abort, waiter);
+    if (self.ProxyType == kProxySocks4) Socks4Handshake(*stream, host, port, self.ProxyUsername, waiter);
+    if (self.ProxyType == kProxySocks5) {
+        Socks5Handshake(*stream, host, port, self.ProxyUsername, self.ProxyPassword, waiter);
+    }
+    if (self.ProxyType == kProxyPipe)
+        HttpConnectHandshake(*stream, host, port, self.ProxyUsername, self.ProxyPassword, waiter);
+    return stream;
+}
+
+}  // namespace
+
+Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
+                                std::optional<std::int64_t> expectedBytes, Waiter& waiter) {
+    ControlChannel& channel = Control();
+    PortRange range = ParsePortRange(self.DataPortRange);
+    DataLink link;
+
+    // ---- the data connection ----
+    bool passive = self.Passive || tunnelled;
+    bool ipv6 = controlPeer.Family() == AF_INET6;
+    if (passive) {
+        std::optional<std::uint16_t> port;
+        if (!epsvRefused) {
+            Reply reply = Command("EPSV", waiter);
+            if (reply.code == 229) port = ParseEpsvReply(reply.Text());
+            if (!port && reply.code >= 400 && reply.code < 500) throw FtpError(reply.Text());
+            if (!port) epsvRefused = true;
+        }
+        if (port) {
+            if (tunnelled) {
+                link.stream = OpenTunnel(self, targetHost, *port, range, abort, waiter);
+            } else {
+                SocketAddress address = controlPeer;
+                address.SetPort(*port);
+                link.stream = TcpConnect(address, range, abort, waiter);
+            }
+        } else {
+            if (ipv6 && !tunnelled)
+                throw FtpError("The server refused EPSV, and PASV cannot reach an IPv6 address");
+            Reply reply = Command("PASV", waiter);
+            if (reply.code != 227) throw FtpError(reply.Text());
+            auto answer = ParsePasvReply(reply.Text());
+            if (!answer) throw FtpError("The server's PASV answer names no address: " + reply.Text());
+            if (tunnelled) {
+                auto numeric = SocketAddress::FromNumeric(targetHost, 0);
+                AddressScope scope = numeric ? PeerScope(*numeric) : AddressScope::Public;
+                std::string host =
+                    UseControlPeerInstead(answer->address, scope) ? targetHost : Dotted(answer->address);
+                link.stream = OpenTunnel(self, host, answer->port, range, abort, waiter);
+            } else {
+                SocketAddress address = controlPeer;
+                if (!UseControlPeerInstead(answer->address, PeerScope(controlPeer))) {
+                    address = *SocketAddress::FromNumeric(Dotted(answer->address), 0);
+                }
+                address.SetPort(answer->port);
+                link.stream = TcpConnect(address, range, abort, waiter);
+            }
+        }
+        if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+    } else {
+        link.listener =
+            std::make_unique<TcpListener>(SocketAddress::Local(channel.Stream().Fd()), range, abort);
+        const SocketAddress& local = link.listener->Address();
+        std::string portCommand;
+        if (local.Family() == AF_INET6) {
+            portCommand = "EPRT |2|" + local.Numeric() + "|" + std::to_string(local.Port()) + "|";
+        } else {
+            std::string dotted = local.Numeric();
+            for (char& c : dotted)
+                if (c == '.') c = ',';
+            portCommand = "PORT " + dotted + "," + std::to_string(local.Port() >> 8) + "," +
+                          std::to_string(local.Port() & 0xff);
+        }
+        ExpectPositive(Command(portCommand, waiter));
+    }
+
+    // ---- the transfer ----
+    channel.Send(command, waiter);
+    if (buffer.size() < kBufferSize) buffer.resize(kBufferSize);
+    std::optional<Reply> final;
+    bool dataEnded = false;
+    std::string dataFailure;
+    std::int64_t received = 0;
+    const std::string what = "the data of " + command.substr(0, command.find(' '));
+
+    for (;;) {
+        try {
+            while (!final) {
+                auto reply = channel.Poll(waiter);
+                if (!reply) break;
+                if (reply->Preliminary()) {
+                    if (total == 0) total = ParseTransferSize(reply->Text()).value_or(0);
+                    continue;
+                }
+                final = std::move(reply);
+            }
+        } catch (const SessionBroken& e) {
+            waiter.ThrowIfAborted();
+            // The control connection died quietly (a NAT or the server's idle time-out) during a
+            // long transfer: the file still counts when every byte of it arrived.
+            bool serviceClosing = std::string(e.what()).rfind("421", 0) == 0;
+            if (!dataEnded || serviceClosing || !expectedBytes || received != *expectedBytes) throw;
+            ReportError("The server did not confirm the transfer (" + std::string(e.what()) + "), but all " +
+                        std::to_string(received) + " bytes arrived; the connection is closed");
+            dropAfterCall = true;
+            return Reply{226, {"226 Transfer complete (unconfirmed)"}};
+        }
+        if (final && !final->Positive()) {
+            link = DataLink{};  // the server gave up on the transfer; so do we
+            throw FtpError(final->Text());
+        }
+        if (final && (dataEnded || (!link.stream && link.listener))) break;
+
+        if (!link.stream && link.listener) {
+            link.stream = link.listener->Accept(controlPeer);
+            if (link.stream) {
+                link.listener.reset();
+                waiter.Activity();
+                if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+            }
+        }
+
+        bool dataPending = false;
+        if (link.stream && !dataEnded) {
+            std::optional<std::size_t> n;
+            try {
+                n = link.stream->Read(buffer.data(), buffer.size());
+            } catch (const SessionBroken& e) {
+                waiter.ThrowIfAborted();
+                dataFailure = e.what();
+                n = 0;
+            }
+            if (n && *n > 0) {
+                sink.Write(std::string_view(buffer.data(), *n));
+                received += static_cast<std::int64_t>(*n);
+                done += static_cast<std::int64_t>(*n);
+                status = kProgressDataFlowing;
+                waiter.Activity();
+                waiter.Pace();
+                continue;
+            }
+            if (n) {
+                dataEnded = true;
+                link.stream.reset();
+                continue;
+            }
+            dataPending = link.stream->HasBufferedInput();
+        }
+        if (dataPending || channel.HasPendingInput()) continue;
+
+        pollfd fds[2];
+        std::size_t count = 0;
+        fds[count++] = {channel.Stream().Fd(), channel.Stream().PollEvents(true, false), 0};
+        if (link.stream && !dataEnded)
+            fds[count++] = {link.stream->Fd(), link.stream->PollEvents(true, false), 0};
+        if (!link.stream && link.listener) fds[count++] = {link.listener->Fd(), POLLIN, 0};
+        try {
+            waiter.Wait(std::span<pollfd>(fds, count),
+                        dataEnded ? "the server's answer after the transfer" : what);
+        } catch (const SessionBroken& e) {
+            waiter.ThrowIfAborted();
+            if (!dataEnded || !expectedBytes || received != *expectedBytes) throw;
+            ReportError("The server did not confirm the transfer (" + std::string(e.what()) + "), but all " +
+                        std::to_string(received) + " bytes arrived; the connection is closed");
+            dropAfterCall = true;
+            return Reply{226, {"226 Transfer complete (unconfirmed)"}};
+        }
+    }
+    if (!dataFailure.empty()) throw FtpError("The data connection was lost: " + dataFailure);
+    return *final;
+}
+
+Listing FtpClient::Impl::ListCurrentFolder(Waiter& waiter) {
+    Control();
+    ListingSink sink;
+    Transfer("LIST", sink, std::nullopt, waiter);
+    return sink.parser.Finish();
+}
+
+}  // namespace klvr

@@ -1,0 +1,60 @@
+#include "transfer/ftp/waiter.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "transfer/ftp/session_broken.h"
+
+namespace klvr {
+
+Waiter::Waiter(std::chrono::milliseconds timeout, AbortSignal& abort, std::function<void()> tick)
+    : timeout_(timeout), abort_(abort), tick_(std::move(tick)) {
+    auto now = Clock::now();
+    deadline_ = now + timeout_;
+    nextTick_ = now + kTickInterval;
+}
+
+void Waiter::ThrowIfAborted() const {
+    if (abort_.Raised()) throw SessionBroken("Aborted");
+}
+
+void Waiter::Tick(Clock::time_point now) {
+    nextTick_ = now + kTickInterval;
+    if (tick_) tick_();
+    ThrowIfAborted();
+}
+
+void Waiter::Pace() {
+    auto now = Clock::now();
+    if (now >= nextTick_) Tick(now);
+}
+
+void Waiter::Wait(int fd, short events, const std::string& waitingFor) {
+    pollfd p{fd, events, 0};
+    Wait(std::span<pollfd>(&p, 1), waitingFor);
+}
+
+void Waiter::Wait(std::span<pollfd> fds, const std::string& waitingFor) {
+    for (;;) {
+        ThrowIfAborted();
+        auto now = Clock::now();
+        if (now >= nextTick_) Tick(now);
+        now = Clock::now();
+        if (now >= deadline_) {
+            throw SessionBroken("Timed out after " + std::to_string(timeout_.count()) + " ms waiting for " +
+                                waitingFor);
+        }
+        auto slice = std::min({nextTick_ - now, deadline_ - now, Clock::duration(kTickInterval)});
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
+        for (auto& p : fds) p.revents = 0;
+        int n = ::poll(fds.data(), fds.size(), static_cast<int>(ms));
+        if (n > 0) {
+            ThrowIfAborted();
+            return;
+        }
+        if (n < 0 && errno != EINTR)
+            throw SessionBroken(std::string("Waiting failed: ") + std::strerror(errno));
+    }
+}
+
+}  // namespace klvr
