@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -149,6 +150,11 @@ std::vector<std::string> ScriptedFtpServer::Commands() const {
     return commands_;
 }
 
+std::vector<std::uint16_t> ScriptedFtpServer::DataPeerPorts() const {
+    std::lock_guard lock(mutex_);
+    return dataPeerPorts_;
+}
+
 void ScriptedFtpServer::Run() {
     int control = -1;
     int dataListen = -1;
@@ -161,6 +167,8 @@ void ScriptedFtpServer::Run() {
         if (!WaitFor(listenFd_, POLLIN, stopFd_, kStepTimeoutMs))
             throw std::runtime_error("no client connected");
         control = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        int one = 1;  // replies sent line by line must not wait for the client's delayed ACKs
+        ::setsockopt(control, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     };
     auto readCommand = [&]() -> std::string {
         for (;;) {
@@ -181,14 +189,19 @@ void ScriptedFtpServer::Run() {
             pending.append(buffer, static_cast<std::size_t>(n));
         }
     };
-    auto dataConnection = [&]() -> int {
+    // the data connection, accepted first when the client has yet to be taken from the listener
+    auto dataConnection = [&]() -> int& {
         if (data >= 0) return data;
         if (dataListen < 0)
             throw std::runtime_error("data step without a data listener or active connection");
         if (!WaitFor(dataListen, POLLIN, stopFd_, kStepTimeoutMs))
             throw std::runtime_error("no data connection came");
-        data = ::accept4(dataListen, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        data = ::accept4(dataListen, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
         CloseFd(dataListen);
+        std::lock_guard lock(mutex_);
+        dataPeerPorts_.push_back(ntohs(peer.sin_port));
         return data;
     };
     auto newDataListener = [&] {
@@ -210,12 +223,16 @@ void ScriptedFtpServer::Run() {
                     reply.replace(
                         at, 6, "127,0,0,1," + std::to_string(port >> 8) + "," + std::to_string(port & 0xff));
                 }
+                if (auto at = reply.find("{pasvport}"); at != std::string::npos) {
+                    std::uint16_t port = newDataListener();
+                    reply.replace(at, 10, std::to_string(port >> 8) + "," + std::to_string(port & 0xff));
+                }
                 if (auto at = reply.find("{epsv}"); at != std::string::npos) {
                     reply.replace(at, 6, "|||" + std::to_string(newDataListener()) + "|");
                 }
                 SendAll(control, Unescape(reply) + "\r\n");
             } else if (step[0] == '<') {
-                std::string pattern = Trim(step.substr(1));
+                std::string pattern = Unescape(Trim(step.substr(1)));
                 std::string command = readCommand();
                 if (command.rfind("PORT ", 0) == 0 || command.rfind("EPRT ", 0) == 0) lastPort = command;
                 if (!Matches(pattern, command)) {
@@ -233,7 +250,7 @@ void ScriptedFtpServer::Run() {
                 int fd = dataConnection();
                 for (long i = 0; i < count; ++i) SendAll(fd, text);
             } else if (step == "data-close") {
-                CloseFd(data);
+                CloseFd(dataConnection());
             } else if (step == "data-reset") {
                 linger hard{1, 0};
                 ::setsockopt(dataConnection(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);

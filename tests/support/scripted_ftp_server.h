@@ -2,9 +2,10 @@
 // A scripted FTP peer on 127.0.0.1 for what real servers cannot be made to do. It plays a dialogue,
 // one step per line:
 //   > text            send a reply line (CR LF added); {pasv} and {epsv} become the address of a new
-//                     passive data listener in PASV ("127,0,0,1,p1,p2") and EPSV ("|||port|") form
+//                     passive data listener in PASV ("127,0,0,1,p1,p2") and EPSV ("|||port|") form;
+//                     {pasvport} is its port alone ("p1,p2")
 //   >| text           send text without a line end
-//   < pattern         expect a command: exact, or a prefix when the pattern ends in "*"
+//   < pattern         expect a command: exact, or a prefix when the pattern ends in "*" (escapes as for data)
 //   data text         send text on the data connection (escapes \r \n \t \\ \xHH)
 //   data-repeat N t   send text t N times
 //   data-close        close the data connection
@@ -35,6 +36,8 @@ class ScriptedFtpServer {
     // client followed the script).
     std::string Finish();
     std::vector<std::string> Commands() const;
+    // The client-side port of every passive data connection, in order.
+    std::vector<std::uint16_t> DataPeerPorts() const;
 
   private:
     void Run();
@@ -46,6 +49,7 @@ class ScriptedFtpServer {
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<std::string> commands_;
+    std::vector<std::uint16_t> dataPeerPorts_;
     std::string failures_;
     bool finished_ = false;
     bool stepsDone_ = false;

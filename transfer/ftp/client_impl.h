@@ -54,10 +54,11 @@ struct FtpClient::Impl {
 
     // ---- data connections (data_transfer.cpp) ----
     struct DataLink;
-    // Sends command over a new data connection and moves its data into sink; returns the final reply
-    // (positive) or raises FtpError with the server's reply text.
+    // Sends command over a new data connection (after REST restartAt when that is above 0) and moves
+    // its data into sink; returns the final reply (positive) or raises FtpError with the server's reply
+    // text.
     Reply Transfer(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
-                   Waiter& waiter);
+                   Waiter& waiter, std::int64_t restartAt = 0);
     Listing ListCurrentFolder(Waiter& waiter);
 
     // ---- downloads (downloads.cpp) ----

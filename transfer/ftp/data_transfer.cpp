@@ -82,7 +82,8 @@ std::unique_ptr<ByteStream> OpenTunnel(FtpClient& self, const std::string& host,
 }  // namespace
 
 Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
-                                std::optional<std::int64_t> expectedBytes, Waiter& waiter) {
+                                std::optional<std::int64_t> expectedBytes, Waiter& waiter,
+                                std::int64_t restartAt) {
     ControlChannel& channel = Control();
     PortRange range = ParsePortRange(self.DataPortRange);
     DataLink link;
@@ -147,6 +148,11 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     }
 
     // ---- the transfer ----
+    // REST goes right before the command it is for: some servers forget it at a PASV.
+    if (restartAt > 0) {
+        Reply reply = Command("REST " + std::to_string(restartAt), waiter);
+        if (reply.code != 350) throw FtpError(reply.Text());
+    }
     channel.Send(command, waiter);
     if (buffer.size() < kBufferSize) buffer.resize(kBufferSize);
     std::optional<Reply> final;
@@ -155,33 +161,56 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     std::int64_t received = 0;
     const std::string what = "the data of " + command.substr(0, command.find(' '));
 
+    // The control connection died quietly (a NAT or the server's idle time-out) during a long
+    // transfer: the file still counts when every byte of it arrived.
+    std::string controlLost;
+    auto completeWithoutReply = [&] {
+        return dataEnded && dataFailure.empty() && expectedBytes && received == *expectedBytes;
+    };
+    auto acceptUnconfirmed = [&](const std::string& why) {
+        ReportError("The server did not confirm the transfer (" + why + "), but all " +
+                    std::to_string(received) + " bytes arrived; the connection is closed");
+        dropAfterCall = true;
+        return Reply{226, {"226 Transfer complete (unconfirmed)"}};
+    };
+
     for (;;) {
-        try {
-            while (!final) {
-                auto reply = channel.Poll(waiter);
-                if (!reply) break;
-                if (reply->Preliminary()) {
-                    if (total == 0) total = ParseTransferSize(reply->Text()).value_or(0);
-                    continue;
+        if (controlLost.empty()) {
+            try {
+                while (!final) {
+                    auto reply = channel.Poll(waiter);
+                    if (!reply) break;
+                    if (reply->Preliminary()) {
+                        if (total == 0) total = ParseTransferSize(reply->Text()).value_or(0);
+                        continue;
+                    }
+                    final = std::move(reply);
                 }
-                final = std::move(reply);
+            } catch (const SessionBroken& e) {
+                waiter.ThrowIfAborted();
+                bool serviceClosing = std::string(e.what()).rfind("421", 0) == 0;
+                if (serviceClosing || !expectedBytes) throw;
+                controlLost = e.what();  // the rest of the data may still be on its way
             }
-        } catch (const SessionBroken& e) {
-            waiter.ThrowIfAborted();
-            // The control connection died quietly (a NAT or the server's idle time-out) during a
-            // long transfer: the file still counts when every byte of it arrived.
-            bool serviceClosing = std::string(e.what()).rfind("421", 0) == 0;
-            if (!dataEnded || serviceClosing || !expectedBytes || received != *expectedBytes) throw;
-            ReportError("The server did not confirm the transfer (" + std::string(e.what()) + "), but all " +
-                        std::to_string(received) + " bytes arrived; the connection is closed");
-            dropAfterCall = true;
-            return Reply{226, {"226 Transfer complete (unconfirmed)"}};
         }
         if (final && !final->Positive()) {
             link = DataLink{};  // the server gave up on the transfer; so do we
             throw FtpError(final->Text());
         }
-        if (final && (dataEnded || (!link.stream && link.listener))) break;
+        if (final && !link.stream && link.listener) {
+            // the server connects before it sends its final reply, so a connection is queued by now
+            // unless it sent no data at all
+            link.stream = link.listener->Accept(controlPeer);
+            link.listener.reset();
+            if (link.stream && protectData)
+                link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+            if (!link.stream) break;
+        }
+        if (final && dataEnded) break;
+        if (!controlLost.empty() && (dataEnded || !link.stream)) {
+            if (completeWithoutReply()) return acceptUnconfirmed(controlLost);
+            throw SessionBroken(controlLost);
+        }
 
         if (!link.stream && link.listener) {
             link.stream = link.listener->Accept(controlPeer);
@@ -218,11 +247,12 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             }
             dataPending = link.stream->HasBufferedInput();
         }
-        if (dataPending || channel.HasPendingInput()) continue;
+        if (dataPending || (controlLost.empty() && channel.HasPendingInput())) continue;
 
         pollfd fds[2];
         std::size_t count = 0;
-        fds[count++] = {channel.Stream().Fd(), channel.Stream().PollEvents(true, false), 0};
+        if (controlLost.empty())
+            fds[count++] = {channel.Stream().Fd(), channel.Stream().PollEvents(true, false), 0};
         if (link.stream && !dataEnded)
             fds[count++] = {link.stream->Fd(), link.stream->PollEvents(true, false), 0};
         if (!link.stream && link.listener) fds[count++] = {link.listener->Fd(), POLLIN, 0};
@@ -231,11 +261,8 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                         dataEnded ? "the server's answer after the transfer" : what);
         } catch (const SessionBroken& e) {
             waiter.ThrowIfAborted();
-            if (!dataEnded || !expectedBytes || received != *expectedBytes) throw;
-            ReportError("The server did not confirm the transfer (" + std::string(e.what()) + "), but all " +
-                        std::to_string(received) + " bytes arrived; the connection is closed");
-            dropAfterCall = true;
-            return Reply{226, {"226 Transfer complete (unconfirmed)"}};
+            if (completeWithoutReply()) return acceptUnconfirmed(e.what());
+            throw;
         }
     }
     if (!dataFailure.empty()) throw FtpError("The data connection was lost: " + dataFailure);

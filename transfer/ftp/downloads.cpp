@@ -76,15 +76,11 @@ void FtpClient::Impl::Get(const std::string& remoteName, const std::string& loca
     FileSink sink(file, fileType == kFileAscii    ? TextConverter::Mode::Ascii
                         : fileType == kFileEbcdic ? TextConverter::Mode::Ebcdic
                                                   : TextConverter::Mode::Binary);
-    if (offset > 0) {
-        Reply reply = Command("REST " + std::to_string(offset), waiter);
-        if (reply.code != 350) throw FtpError(reply.Text());
-    }
     done = offset;
     total = size.value_or(0);
     std::optional<std::int64_t> expected;
     if (size && !text) expected = *size - offset;
-    Transfer("RETR " + remoteName, sink, expected, waiter);
+    Transfer("RETR " + remoteName, sink, expected, waiter, offset);
     sink.Finish();
     if (!unpack) {
         file.Commit();
