@@ -272,4 +272,74 @@ void FtpGateway::Serve(int client) {
     ::close(upstream);
 }
 
+// ---- the SOCKS4a relay ----
+Socks4aRelay::Socks4aRelay() {
+    for (int attempt = 0; attempt < 20 && listenFd_ < 0; ++attempt) {
+        port_ = FreePort();
+        listenFd_ = ListenOn(port_);
+    }
+    if (listenFd_ < 0) throw std::runtime_error("socks4a relay: no port");
+    stopFd_ = ::eventfd(0, EFD_CLOEXEC);
+    thread_ = std::thread([this] { Run(); });
+}
+
+Socks4aRelay::~Socks4aRelay() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(stopFd_, &one, sizeof one);
+    thread_.join();
+    ::close(stopFd_);
+    ::close(listenFd_);
+}
+
+std::vector<std::string> Socks4aRelay::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void Socks4aRelay::Run() {
+    // The control connection and each data connection are relayed at the same time, so every
+    // accepted connection gets a thread of its own.
+    std::vector<std::thread> relays;
+    for (;;) {
+        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) <= 0 || fds[1].revents) break;
+        int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0) continue;
+        relays.emplace_back([this, client] {
+            try {
+                auto readZeroTerminated = [&] {
+                    std::string text;
+                    char c;
+                    while (::recv(client, &c, 1, 0) == 1 && c != 0) text += c;
+                    return text;
+                };
+                unsigned char head[8];
+                if (::recv(client, head, 8, MSG_WAITALL) != 8 || head[0] != 4 || head[1] != 1)
+                    throw std::runtime_error("bad");
+                int port = head[2] * 256 + head[3];
+                std::string user = readZeroTerminated();
+                bool named = head[4] == 0 && head[5] == 0 && head[6] == 0 && head[7] != 0;
+                std::string host = named ? readZeroTerminated()
+                                         : std::to_string(head[4]) + "." + std::to_string(head[5]) + "." +
+                                               std::to_string(head[6]) + "." + std::to_string(head[7]);
+                {
+                    std::lock_guard lock(mutex_);
+                    requests_.push_back(user + "@" + host + ":" + std::to_string(port));
+                }
+                int upstream =
+                    ConnectTo((host == "localhost" ? "127.0.0.1" : host) + ":" + std::to_string(port));
+                std::string answer = {0, static_cast<char>(upstream >= 0 ? 90 : 91), 0, 0, 0, 0, 0, 0};
+                Send(client, answer);
+                if (upstream >= 0) {
+                    Relay(client, upstream, stopFd_);
+                    ::close(upstream);
+                }
+            } catch (const std::exception&) {
+            }
+            ::close(client);
+        });
+    }
+    for (auto& t : relays) t.join();
+}
+
 }  // namespace klvr::test

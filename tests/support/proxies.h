@@ -72,4 +72,28 @@ class FtpGateway {
     std::string failures_;
 };
 
+// A SOCKS4a peer (no Debian proxy speaks it): resolves the requested name, connects and relays. It
+// serves connections one after the other, each until either side closes.
+class Socks4aRelay {
+  public:
+    Socks4aRelay();
+    ~Socks4aRelay();
+    Socks4aRelay(const Socks4aRelay&) = delete;
+    Socks4aRelay& operator=(const Socks4aRelay&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    // "userid@host:port" of every request
+    std::vector<std::string> Requests() const;
+
+  private:
+    void Run();
+
+    int listenFd_ = -1;
+    int stopFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> requests_;
+};
+
 }  // namespace klvr::test

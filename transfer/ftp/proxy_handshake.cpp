@@ -120,9 +120,9 @@ void Socks5Handshake(ByteStream& stream, const std::string& host, std::uint16_t 
         std::string verdict = ReadExactly(stream, 2, waiter, "the SOCKS5 proxy's logon answer");
         if (verdict[1] != 0) throw FtpError("The SOCKS5 proxy refused the user name or password");
     } else if (method != 0) {
-        throw FtpError(withPassword || method != 2
-                           ? "The SOCKS5 proxy accepts none of the offered authentication methods"
-                           : "The SOCKS5 proxy asks for a user name and password, and none is set");
+        throw FtpError(withPassword ? "The SOCKS5 proxy accepts none of the offered authentication methods"
+                                    : "The SOCKS5 proxy accepts none of the offered authentication methods "
+                                      "(it may want a user name and password)");
     }
 
     std::string request = {5, 1, 0};
