@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -97,6 +98,64 @@ TEST_P(RealServer, SessionListGetAndFolders) {
     client.Logout();
     EXPECT_EQ(client.State(), 0);
     EXPECT_EQ(states, (std::vector<int>{2, 0}));
+}
+
+TEST_P(RealServer, ResumeActiveModeByteNamesAndHugeSizes) {
+    remote.Write("r.bin", "0123456789abcdef");
+    std::string latin1 = "caf\xe9 men\xfc.txt";  // not UTF-8: the name is bytes end to end
+    remote.Write(latin1, "bytes");
+    {
+        // a sparse file bigger than 4 GiB: its size must survive the listing
+        std::ofstream big(remote / "big.iso", std::ios::binary);
+        big.seekp(5368709119LL);
+        big.put('\0');
+    }
+    Start();
+    Login();
+    client.FileType = kFileImage;
+    client.Passive = false;
+    client.DataPortRange = "0";
+
+    Listing listing = client.List();
+    std::map<std::string, std::int64_t> sizes;
+    for (const auto& e : listing.Entries) sizes[e.Name] = e.Size;
+    EXPECT_EQ(sizes["big.iso"], 5368709120LL);
+    ASSERT_EQ(sizes.count(latin1), 1u);
+
+    local.Write("r.bin", "0123456");
+    std::int64_t offset = 7;
+    client.Get("r.bin", local / "r.bin", &offset);
+    EXPECT_EQ(ReadFile(local / "r.bin"), "0123456789abcdef");
+
+    client.Get(latin1, local / latin1);
+    EXPECT_EQ(ReadFile(local / latin1), "bytes");
+    EXPECT_EQ(client.State(), 2);
+}
+
+TEST(RealServerOnly, PyftpdlibDeletesAndRefusesWithItsReply) {
+    TempDir remote;
+    remote.Write("gone.txt", "x");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    options.handlerSetup = "handler.auth_failed_timeout = 0.01";
+    test::PyFtpdServer server(options);
+    FtpClient client;
+    client.Login("127.0.0.1", "user", "secret", "", server.Port());
+    client.Delete("gone.txt");
+    EXPECT_FALSE(test::Exists(remote / "gone.txt"));
+    try {
+        client.Delete("gone.txt");
+        ADD_FAILURE();
+    } catch (const FtpError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("550 ", 0), 0u) << e.what();
+    }
+    try {
+        client.Login("127.0.0.1", "user", "wrong", "", server.Port());
+        ADD_FAILURE();
+    } catch (const FtpError& e) {
+        EXPECT_EQ(std::string(e.what()), "530 Authentication failed.");
+    }
+    EXPECT_EQ(client.State(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values("pyftpdlib", "vsftpd"));
