@@ -9,7 +9,6 @@
 #include "transfer/file_name_variable.h"
 #include "transfer/ftp/client.h"
 #include "transfer/pause.h"
-#include "transfer/replacing_get.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
 
@@ -51,7 +50,7 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
         if (s.TransferMode == kFileZip && IsZipArchiveName(name))
             ftp.Get(name, s.LocalDir);
         else
-            GetReplacing(ftp, name, m.LocalTarget);
+            ftp.Get(name, m.LocalTarget);
     });
     const std::int64_t seconds = NowSeconds() - start;
     ++filesDownloaded;

@@ -12,7 +12,6 @@
 #include "settings/numeric_text.h"
 #include "transfer/ftp/client.h"
 #include "transfer/normalize_path.h"
-#include "transfer/replacing_get.h"
 #include "transfer/run_log.h"
 
 namespace klvr {
@@ -125,11 +124,7 @@ void FolderTreeDownload::DownloadFileItem(std::string& localDir) {
         Inform("Downloading file [" + remote + name + "] to [" + local + name + "] (" + std::to_string(size) +
                " Bytes) ...");
         ftp_.FileType = moduleState().Settings.TransferMode;
-        std::error_code ec;
-        if (offset == 0 && fs::exists(local + name, ec))
-            GetReplacing(ftp_, remote + name, local + name);
-        else
-            ftp_.Get(remote + name, local + name, &offset);
+        ftp_.Get(remote + name, local + name, &offset);
         fileList_.Add(remote + name, 0);
     } catch (const std::exception& e) {
         Fail("ERROR_RetrieveItem: " + Described(e));
