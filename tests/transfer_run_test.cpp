@@ -1,0 +1,303 @@
+// The command run end to end through the plug-in against real servers on 127.0.0.1. Each scenario
+// checks the log, the local folder, what is left on the server and the output variables together.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/module_state.h"
+#include "host/toolbox.h"
+#include "support/ftp_servers.h"
+#include "support/log_capture.h"
+#include "support/temp_dir.h"
+#include "transfer/download_run.h"
+#include "transfer_run_support.h"
+
+namespace klvr {
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+enum Servers { kPy = 1, kVs = 2, kBoth = 3 };
+
+// The remote tree most scenarios start from.
+const Files kPub = {{"pub/a.csv", "alpha\n"},           {"pub/b.csv", "bravo!\n"},
+                    {"pub/c.log", "charlie\n"},         {"pub/sub/x.txt", "x-ray\n"},
+                    {"pub/sub/deep/y.txt", "yankee\n"}, {"empty/", ""}};
+
+struct RunCase {
+    const char* name;
+    int servers;
+    Files local;                             // the local folder before the run
+    std::map<std::string, std::string> set;  // settings that differ from a plain saved command
+    std::vector<std::string> log;            // {out} is the local folder, {user} the logon name
+    Files localAfter;                        // every file of the local folder afterwards
+    std::vector<std::string> removed;        // remote files gone afterwards
+    bool error = false;
+    std::vector<std::string> outputs;  // "USER name=value", "GLOBAL n=value", "LOCAL n=value"
+};
+
+const std::vector<std::string> kLogon = {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                                         "0 Connected, logged on as {user}", "0 Retrieving filelist ..."};
+const std::vector<std::string> kLogoff = {"0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"};
+
+std::vector<std::string> Log(std::vector<std::string> middle) {
+    std::vector<std::string> all = kLogon;
+    all.insert(all.end(), middle.begin(), middle.end());
+    all.insert(all.end(), kLogoff.begin(), kLogoff.end());
+    return all;
+}
+
+const RunCase kCases[] = {
+    {"the first file, its name into a user variable",
+     kBoth,
+     {},
+     {{"RemoteDir", "/pub"},
+      {"SaveFileName", "1"},
+      {"VariableScope", "USER"},
+      {"VariableNumber", "lastFile"}},
+     Log({"0 Number of files & directories found: 4", "0 Downloading [a.csv] to [{out}/a.csv] (6 Bytes) ...",
+          "0 Downloaded [a.csv] <unknown> kBps", "0 Number of files downloaded : 1"}),
+     {{"a.csv", "alpha\n"}},
+     {},
+     false,
+     {"USER lastFile=a.csv"}},
+    {"one named file replacing a stale copy, deleted after, its name into a global variable",
+     kPy,
+     {{"b.csv", "stale and longer than the new one"}},
+     {{"RemoteDir", "/pub"},
+      {"CopySpecific", "1"},
+      {"SpecificFileName", "b.csv"},
+      {"OverwriteExisting", "1"},
+      {"DeleteAfterDownload", "1"},
+      {"SaveFileName", "1"},
+      {"VariableScope", "GLOBAL"},
+      {"VariableNumber", "2"}},
+     Log({"0 Number of files & directories found: 4", "0 Downloading [b.csv] to [{out}/b.csv] (7 Bytes) ...",
+          "0 Downloaded [b.csv] <unknown> kBps", "0 Deleting remote-file [b.csv] ...",
+          "0 Number of files downloaded : 1"}),
+     {{"b.csv", "bravo!\n"}},
+     {"pub/b.csv"},
+     false,
+     {"GLOBAL 2=b.csv"}},
+    {"every matching file, a present one skipped",
+     kBoth,
+     {{"b.csv", "old"}},
+     {{"RemoteDir", "/pub"}, {"ProcessAll", "1"}, {"FileFilter", "\\.csv$;\\.log$"}, {"SaveFileName", "1"}},
+     Log({"0 Number of files & directories found: 3", "0 Downloading [a.csv] to [{out}/a.csv] (6 Bytes) ...",
+          "0 Downloaded [a.csv] <unknown> kBps", "0 Skipped file [b.csv] - file exists and OVERWRITE=Off",
+          "0 Downloading [c.log] to [{out}/c.log] (8 Bytes) ...", "0 Downloaded [c.log] <unknown> kBps",
+          "0 Number of files downloaded : 2"}),
+     {{"a.csv", "alpha\n"}, {"b.csv", "old"}, {"c.log", "charlie\n"}},
+     {},
+     false,
+     {}},  // process-all stores no file name
+    {"the first file already present: skipped, and no other taken",
+     kPy,
+     {{"a.csv", "mine"}},
+     {{"RemoteDir", "/pub"}, {"SaveFileName", "1"}, {"VariableScope", "LOCAL"}, {"VariableNumber", "1"}},
+     Log({"0 Number of files & directories found: 4",
+          "0 Skipped file [a.csv] - file exists and OVERWRITE=Off", "0 Number of files downloaded : 0"}),
+     {{"a.csv", "mine"}},
+     {},
+     false,
+     {}},
+    {"only folders listed: no count of downloads",
+     kPy,
+     {},
+     {{"RemoteDir", "/pub"}, {"FileFilter", "^sub$"}},
+     Log({"0 Number of files & directories found: 1"}),
+     {},
+     {},
+     false,
+     {}},
+    {"an empty folder",
+     kBoth,
+     {},
+     {{"RemoteDir", "/empty"}},
+     Log({"0 No files found.", "0 Number of files downloaded : 0"}),
+     {},
+     {},
+     false,
+     {}},
+    {"folder mode: a folder whole, a file resumed, both cleaned up on the server",
+     kPy,
+     {{"c.log", "char"}},
+     {{"RemoteDir", "/pub"},
+      {"IncludeSubdirs", "1"},
+      {"FileFilter", "^(sub|c\\.log)$"},
+      {"DeleteAfterDownload", "1"}},
+     Log({"0 Downloading folder [/pub/sub] to [{out}/sub]...", "0 Deleting 2 on remote server.....",
+          "0 Downloading file [/pub/c.log] to [{out}/c.log] (8 Bytes) ...",
+          "0 Deleting 1 on remote server....."}),
+     {{"c.log", "charlie\n"}, {"sub/x.txt", "x-ray\n"}, {"sub/deep/y.txt", "yankee\n"}},
+     {"pub/c.log", "pub/sub/x.txt", "pub/sub/deep/y.txt"},
+     false,
+     {}},
+    {"folder mode: every entry of the folder",
+     kBoth,
+     {},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}},
+     Log({"0 Downloading folder [/pub/sub] to [{out}/sub]...",
+          "0 Downloading file [/pub/a.csv] to [{out}/a.csv] (6 Bytes) ...",
+          "0 Downloading file [/pub/b.csv] to [{out}/b.csv] (7 Bytes) ...",
+          "0 Downloading file [/pub/c.log] to [{out}/c.log] (8 Bytes) ..."}),
+     {{"a.csv", "alpha\n"},
+      {"b.csv", "bravo!\n"},
+      {"c.log", "charlie\n"},
+      {"sub/x.txt", "x-ray\n"},
+      {"sub/deep/y.txt", "yankee\n"}},
+     {},
+     false,
+     {}},
+    // a file where the folder should go: that entry fails, the next one is still fetched, the run is not
+    // retried and reports the error
+    {"folder mode goes on after a failed entry",
+     kPy,
+     {{"sub", "a file in the way"}},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^(sub|a\\.csv)$"}, {"RetryCount", "3"}},
+     Log({"2 ERROR_CreateLocalFolder: [*", "0 Downloading folder [/pub/sub] to [{out}/sub]...",
+          "2 ERROR_GetFolder: *", "0 Downloading file [/pub/a.csv] to [{out}/a.csv] (6 Bytes) ..."}),
+     {{"sub", "a file in the way"}, {"a.csv", "alpha\n"}},
+     {},
+     true,
+     {}},
+    {"a filter pattern that does not compile",
+     kPy,
+     {},
+     {{"RemoteDir", "/pub"}, {"FileFilter", "a;("}},
+     {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "0 Connected, logged on as {user}",
+      "0 Retrieving filelist ...",
+      "2 ERROR_FTP-DOWNLOAD: Error getting remote listing [Invalid filter pattern [(]: missing closing "
+      "parenthesis at offset 1]",
+      "2 ERROR_FTP-DOWNLOAD: ", "0 Connection Closed", "2 Retry-count exceeded, aborting....."},
+     {},
+     {},
+     true,
+     {}},
+    // the last allowed attempt's line is the error, earlier ones are warnings
+    {"a refused logon, tried twice",
+     kPy,
+     {},
+     {{"Password", "wrong"}, {"RetryCount", "2"}},
+     {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "0 Connection Closed",
+      "2 ERROR_FTP-DOWNLOAD: Could not login! [530 *", "1 WARNING: 530 *", "1 Retrying 2/2 .....",
+      "0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "0 Connection Closed",
+      "2 ERROR_FTP-DOWNLOAD: Could not login! [530 *", "2 ERROR_FTP-DOWNLOAD: 530 *",
+      "2 Retry-count exceeded, aborting....."},
+     {},
+     {},
+     true,
+     {}},
+};
+
+// (scenario, server) for every server a scenario runs against
+std::vector<std::pair<int, int>> ScenarioServers() {
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < static_cast<int>(std::size(kCases)); ++i)
+        for (int server : {kPy, kVs})
+            if (kCases[i].servers & server) pairs.emplace_back(i, server);
+    return pairs;
+}
+
+class RunScenario : public ::testing::TestWithParam<std::pair<int, int>> {
+  protected:
+    void SetUp() override {
+        ResetModuleState();
+        capture = std::make_unique<test::LogCapture>();
+    }
+    void TearDown() override {
+        capture.reset();
+        ResetModuleState();
+    }
+    std::unique_ptr<test::LogCapture> capture;
+};
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+TEST_P(RunScenario, LogFilesAndOutputs) {
+    const RunCase& c = kCases[GetParam().first];
+    const int server = GetParam().second;
+    SCOPED_TRACE(c.name);
+
+    test::TempDir remote, local;
+    test::Populate(remote.Path(), kPub);
+    test::Populate(local.Path(), c.local);
+    const Files remoteBefore = test::Snapshot(remote.Path());
+
+    std::unique_ptr<test::PyFtpdServer> py;
+    std::unique_ptr<test::VsftpdServer> vs;
+    std::uint16_t port = 0;
+    std::string user, password;
+    if (server == kPy) {
+        test::PyFtpdOptions options;
+        options.root = remote.Path();
+        options.handlerSetup = "handler.auth_failed_timeout = 0";  // no pause after a refused logon
+        py = std::make_unique<test::PyFtpdServer>(options);
+        port = py->Port();
+        user = "user";
+        password = "secret";
+    } else {
+        test::VsftpdOptions options;
+        options.root = remote.Path();
+        vs = std::make_unique<test::VsftpdServer>(options);
+        port = vs->Port();
+        user = "anonymous";
+        password = "guest@";
+    }
+    const SettingsArray data = test::RunCommand(port, user, password, local.Path(), c.set);
+
+    Toolbox t;
+    t.AutoLog(true);
+    t.RunP("VAULTFETCH", data, data);
+
+    std::vector<std::string> expectedLog;
+    for (const auto& line : c.log)
+        expectedLog.push_back(Replace(Replace(line, "{out}", local.Path()), "{user}", user));
+    EXPECT_EQ(test::CompareLog(capture->LevelsAndMessages(), expectedLog), "");
+    EXPECT_EQ(test::Snapshot(local.Path()), c.localAfter);
+    Files remoteAfter = remoteBefore;
+    for (const auto& gone : c.removed) remoteAfter.erase(gone);
+    EXPECT_EQ(test::Snapshot(remote.Path()), remoteAfter);
+    EXPECT_EQ(t.Error(), c.error);
+
+    std::vector<std::string> outputs;
+    const auto names = t.UserVariableName();
+    const auto values = t.UserVariableData();
+    for (std::size_t i = 1; i < names.size(); ++i) outputs.push_back("USER " + names[i] + "=" + values[i]);
+    for (std::int16_t i = 0; i < 16; ++i) {
+        if (t.GlobalVar(i).Use)
+            outputs.push_back("GLOBAL " + std::to_string(i + 1) + "=" + t.GlobalVar(i).Value);
+        if (t.LocalVar(i).Use)
+            outputs.push_back("LOCAL " + std::to_string(i + 1) + "=" + t.LocalVar(i).Value);
+    }
+    EXPECT_EQ(outputs, c.outputs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, RunScenario, ::testing::ValuesIn(ScenarioServers()),
+                         [](const auto& info) {
+                             std::string name = kCases[info.param.first].name;
+                             std::string id;
+                             bool upper = true;
+                             for (char ch : name) {
+                                 if (std::isalnum(static_cast<unsigned char>(ch))) {
+                                     id +=
+                                         upper
+                                             ? static_cast<char>(std::toupper(static_cast<unsigned char>(ch)))
+                                             : ch;
+                                     upper = false;
+                                 } else {
+                                     upper = true;
+                                 }
+                             }
+                             return id + (info.param.second == kPy ? "_pyftpdlib" : "_vsftpd");
+                         });
+
+}  // namespace
+}  // namespace klvr
