@@ -1,5 +1,8 @@
 #include "transfer_run_support.h"
 
+#include <unistd.h>
+#include <zip.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -73,6 +76,25 @@ void Populate(const std::string& root, const std::map<std::string, std::string>&
         }
         std::ofstream(path, std::ios::binary) << content;
     }
+}
+
+std::string ZipBytes(const std::map<std::string, std::string>& files) {
+    const std::string path =
+        (fs::temp_directory_path() / ("klvr-zip-" + std::to_string(::getpid()) + ".zip")).string();
+    int error = 0;
+    zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!archive) throw std::runtime_error("cannot create " + path);
+    for (const auto& [name, content] : files) {
+        zip_source_t* source = zip_source_buffer(archive, content.data(), content.size(), 0);
+        if (!source || zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_RAW) < 0)
+            throw std::runtime_error("cannot add " + name);
+    }
+    if (zip_close(archive) != 0) throw std::runtime_error("cannot write " + path);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    fs::remove(path);
+    return bytes.str();
 }
 
 std::string CompareLog(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {

@@ -22,6 +22,9 @@ std::map<std::string, std::string> Snapshot(const std::string& root);
 // Writes files (a path ending in "/" is an empty folder, a content beginning "-> " a symbolic link).
 void Populate(const std::string& root, const std::map<std::string, std::string>& files);
 
+// The bytes of a ZIP archive holding the given files.
+std::string ZipBytes(const std::map<std::string, std::string>& files);
+
 // Compares "level message" lines; an expected line ending in "*" matches any line that begins with the
 // rest. Returns a description of the first difference, or "" when they match.
 std::string CompareLog(const std::vector<std::string>& actual, const std::vector<std::string>& expected);

@@ -23,9 +23,22 @@ using Files = std::map<std::string, std::string>;
 enum Servers { kPy = 1, kVs = 2, kBoth = 3 };
 
 // The remote tree most scenarios start from.
-const Files kPub = {{"pub/a.csv", "alpha\n"},           {"pub/b.csv", "bravo!\n"},
-                    {"pub/c.log", "charlie\n"},         {"pub/sub/x.txt", "x-ray\n"},
-                    {"pub/sub/deep/y.txt", "yankee\n"}, {"empty/", ""}};
+// The remote tree every scenario starts from; each works in a folder of its own.
+Files RemoteTree() {
+    return {{"pub/a.csv", "alpha\n"},
+            {"pub/b.csv", "bravo!\n"},
+            {"pub/c.log", "charlie\n"},
+            {"pub/sub/x.txt", "x-ray\n"},
+            {"pub/sub/deep/y.txt", "yankee\n"},
+            {"empty/", ""},
+            {"links/real/inner.txt", "inner\n"},
+            {"links/r.txt", "root-file\n"},
+            {"links/ln-dir", "-> real"},
+            {"links/ln-file", "-> r.txt"},
+            {"spaced/my folder/z.txt", "zulu\n"},
+            {"zip/bundle.ZIP", test::ZipBytes({{"inside.txt", "packed\n"}, {"deeper/more.txt", "more\n"}})},
+            {"zip/notes.txt", "n\n"}};
+}
 
 struct RunCase {
     const char* name;
@@ -38,6 +51,14 @@ struct RunCase {
     bool error = false;
     std::vector<std::string> outputs;  // "USER name=value", "GLOBAL n=value", "LOCAL n=value"
 };
+
+// Python lines that change pyftpdlib's handler for a scenario, by its name.
+const std::map<std::string, std::string> kPySetup = {{"folder mode: a refused delete is only a warning",
+                                                      "def refuse(self, path, delete=handler.ftp_DELE):\n"
+                                                      "    if path.endswith('/x.txt'):\n"
+                                                      "        return self.respond('550 Not allowed here.')\n"
+                                                      "    return delete(self, path)\n"
+                                                      "handler.ftp_DELE = refuse\n"}};
 
 const std::vector<std::string> kLogon = {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
                                          "0 Connected, logged on as {user}", "0 Retrieving filelist ..."};
@@ -191,6 +212,59 @@ const RunCase kCases[] = {
      {},
      true,
      {}},
+    // The listed folder is entered to probe each link; the named file is then fetched from the listed
+    // folder, not from the folder a probe entered last.
+    {"links probed, then the named file fetched from the listed folder",
+     kBoth,
+     {},
+     {{"RemoteDir", "/links"}, {"CopySpecific", "1"}, {"SpecificFileName", "r.txt"}},
+     Log({"0 Number of files & directories found: 4", "0 Downloading [r.txt] to [{out}/r.txt] (10 Bytes) ...",
+          "0 Downloaded [r.txt] <unknown> kBps", "0 Number of files downloaded : 1"}),
+     {{"r.txt", "root-file\n"}},
+     {},
+     false,
+     {}},
+    {"folder mode: a link to a folder fetched whole, a link to a file as a file",
+     kBoth,
+     {},
+     {{"RemoteDir", "/links"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^ln-"}},
+     Log({"0 Downloading folder [/links/ln-dir] to [{out}/ln-dir]...",
+          "0 Downloading file [/links/ln-file] to [{out}/ln-file] (*"}),
+     {{"ln-dir/inner.txt", "inner\n"}, {"ln-file", "root-file\n"}},
+     {},
+     false,
+     {}},
+    {"folder mode: a folder name with a blank",
+     kBoth,
+     {},
+     {{"RemoteDir", "/spaced"}, {"IncludeSubdirs", "1"}},
+     Log({"0 Downloading folder [/spaced/my folder] to [{out}/my folder]..."}),
+     {{"my folder/z.txt", "zulu\n"}},
+     {},
+     false,
+     {}},
+    {"ZIP mode: an archive unpacked into the folder, any other file stored as it is",
+     kPy,
+     {},
+     {{"RemoteDir", "/zip"}, {"TransferMode", "3"}, {"ProcessAll", "1"}},
+     Log({"0 Number of files & directories found: 2", "0 Downloading [bundle.ZIP] to [{out}/bundle.ZIP] (*",
+          "0 Downloaded [bundle.ZIP] <unknown> kBps",
+          "0 Downloading [notes.txt] to [{out}/notes.txt] (2 Bytes) ...",
+          "0 Downloaded [notes.txt] <unknown> kBps", "0 Number of files downloaded : 2"}),
+     {{"inside.txt", "packed\n"}, {"deeper/more.txt", "more\n"}, {"notes.txt", "n\n"}},
+     {},
+     false,
+     {}},
+    {"folder mode: a refused delete is only a warning",
+     kPy,
+     {},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^sub$"}, {"DeleteAfterDownload", "1"}},
+     Log({"0 Downloading folder [/pub/sub] to [{out}/sub]...", "0 Deleting 2 on remote server.....",
+          "1 Eror deleting [/pub/sub/x.txt] [550 Not allowed here.]"}),
+     {{"sub/x.txt", "x-ray\n"}, {"sub/deep/y.txt", "yankee\n"}},
+     {"pub/sub/deep/y.txt"},
+     false,
+     {}},
 };
 
 // (scenario, server) for every server a scenario runs against
@@ -227,7 +301,7 @@ TEST_P(RunScenario, LogFilesAndOutputs) {
     SCOPED_TRACE(c.name);
 
     test::TempDir remote, local;
-    test::Populate(remote.Path(), kPub);
+    test::Populate(remote.Path(), RemoteTree());
     test::Populate(local.Path(), c.local);
     const Files remoteBefore = test::Snapshot(remote.Path());
 
@@ -238,7 +312,9 @@ TEST_P(RunScenario, LogFilesAndOutputs) {
     if (server == kPy) {
         test::PyFtpdOptions options;
         options.root = remote.Path();
-        options.handlerSetup = "handler.auth_failed_timeout = 0";  // no pause after a refused logon
+        options.handlerSetup =
+            "handler.auth_failed_timeout = 0\n" +
+            (kPySetup.count(c.name) ? kPySetup.at(c.name) : "");  // no pause after a refused logon
         py = std::make_unique<test::PyFtpdServer>(options);
         port = py->Port();
         user = "user";
