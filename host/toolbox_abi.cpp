@@ -13,6 +13,9 @@
 #include "host/toolbox.h"
 #include "klvr/toolbox.h"
 #include "settings/settings_array.h"
+#if defined(KLVR_HAVE_QT)
+#include "dialog/qt/qt_ui_host.h"
+#endif
 
 struct klvr_toolbox {
     klvr::Toolbox object;
@@ -258,7 +261,13 @@ klvr_status klvr_Abort(klvr_toolbox* t) {
     return Guard(t, [&](klvr::Toolbox& o) { o.Abort(); });
 }
 klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in data) {
-    return Guard(t, [&](klvr::Toolbox& o) { o.Props(module ? module : "", ToArray(data)); });
+    return Guard(t, [&](klvr::Toolbox& o) {
+#if defined(KLVR_HAVE_QT)
+        // only the dialog brings Qt in: a run never starts it
+        klvr::qt::InstallQtUiHostFactory();
+#endif
+        o.Props(module ? module : "", ToArray(data));
+    });
 }
 klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in data,
                       klvr_string_array_in orgData) {

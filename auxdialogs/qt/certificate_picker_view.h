@@ -1,0 +1,32 @@
+#pragma once
+// The window of the certificate picker: the four store tabs over the list of the current store's
+// certificates, OK and Cancel below.
+#include "dialog/qt/form_view.h"
+
+class QTreeWidget;
+
+namespace klvr {
+
+class CertificatePickerForm;
+
+namespace qt {
+
+class CertificatePickerView : public FormView {
+    Q_OBJECT
+
+  public:
+    CertificatePickerView(CertificatePickerForm& form, UiHost& ui, QWidget* parent);
+
+  protected:
+    QWidget* CreateComponent(const Control& control) override;
+    void SyncComponent(const Control& control) override;
+
+  private:
+    void ShowCertificates();
+
+    CertificatePickerForm& picker_;
+    QTreeWidget* list_ = nullptr;
+};
+
+}  // namespace qt
+}  // namespace klvr

@@ -1,0 +1,128 @@
+#include "dialog/qt/qt_ui_host.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "auxdialogs/certificate_picker_form.h"
+#include "auxdialogs/qt/certificate_picker_view.h"
+#include "auxdialogs/qt/proxy_setup_view.h"
+#include "dialog/qt/configuration_view.h"
+#include "dialog/qt/qt_application.h"
+#include "dialog/qt/x11_display.h"
+#include "host/module_state.h"
+
+namespace klvr::qt {
+namespace {
+
+std::unique_ptr<FormView> MakeView(Form& form, UiHost& ui, QWidget* parent) {
+    if (form.Name() == "frmCommandFTPDownload") return std::make_unique<ConfigurationView>(form, ui, parent);
+    if (form.Name() == "frmProxySetup") return std::make_unique<ProxySetupView>(form, ui, parent);
+    if (form.Name() == "frmCert")
+        if (auto* picker = dynamic_cast<CertificatePickerForm*>(&form))
+            return std::make_unique<CertificatePickerView>(*picker, ui, parent);
+    return nullptr;
+}
+
+// Menu texts are shown as they stand: "&" would otherwise mark an access key and a tab a shortcut.
+QString MenuText(const std::string& caption) {
+    return QString::fromStdString(caption).replace('&', "&&").replace('\t', ' ');
+}
+
+void AddEntries(QMenu& menu, const std::vector<MenuEntry>& entries) {
+    for (const MenuEntry& e : entries) {
+        switch (e.kind) {
+            case MenuEntry::Kind::Separator:
+                menu.addSeparator();
+                break;
+            case MenuEntry::Kind::Submenu:
+                AddEntries(*menu.addMenu(MenuText(e.caption)), e.items);
+                break;
+            case MenuEntry::Kind::Command:
+                menu.addAction(MenuText(e.caption))->setData(static_cast<uint>(e.id));
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+QtUiHost::QtUiHost() = default;
+QtUiHost::~QtUiHost() = default;
+
+QWidget* QtUiHost::WindowOf(const Form* form) const {
+    for (auto it = open_.rbegin(); it != open_.rend(); ++it)
+        if (!form || &(*it)->Model() == form) return *it;
+    return nullptr;
+}
+
+MessageAnswer QtUiHost::ShowMessage(const Form* owner, const MessageBox& message) {
+    const QMessageBox::Icon icon = message.icon == MessageIcon::Information   ? QMessageBox::Information
+                                   : message.icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                                                              : QMessageBox::NoIcon;
+    QMessageBox box(icon, QString::fromStdString(message.title), QString::fromStdString(message.text),
+                    QMessageBox::NoButton, WindowOf(owner));
+    if (message.buttons == MessageButtons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int answer = box.exec();
+    if (message.buttons != MessageButtons::YesNo) return MessageAnswer::Ok;
+    return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
+}
+
+void QtUiHost::Beep() {
+    QApplication::beep();
+}
+
+std::string QtUiHost::ChooseFolder(const Form* owner, const std::string& title,
+                                   const std::string& startFolder) {
+    return QFileDialog::getExistingDirectory(WindowOf(owner), QString::fromStdString(title),
+                                             QString::fromStdString(startFolder))
+        .toStdString();
+}
+
+void QtUiHost::ShowModal(Form& form) {
+    std::unique_ptr<FormView> view = MakeView(form, *this, WindowOf(nullptr));
+    if (view) {
+        open_.push_back(view.get());
+        view->RunModal();
+        open_.pop_back();
+    }
+    if (!form.IsClosed()) form.UserClose();
+}
+
+std::uint16_t QtUiHost::ShowPopupMenu(const Form& owner, const PopupMenu& menu, int x, int y) {
+    QWidget* window = WindowOf(&owner);
+    QMenu root(window);
+    AddEntries(root, menu);
+    const QAction* chosen = root.exec(window ? window->mapToGlobal(QPoint(x, y)) : QCursor::pos());
+    return chosen ? static_cast<std::uint16_t>(chosen->data().toUInt()) : 0;
+}
+
+KeyboardState& QtUiHost::Keyboard() {
+    if (!keyboard_) {
+        if (QGuiApplication::platformName() == "xcb") keyboard_ = OpenXkbKeyboard("");
+        // elsewhere Caps Lock is out of reach and reads off
+        if (!keyboard_) keyboard_ = std::make_unique<KeyboardState>();
+    }
+    return *keyboard_;
+}
+
+std::shared_ptr<UiHost> MakeQtUiHost() {
+    if (!EnsureApplication()) return nullptr;
+    return std::make_shared<QtUiHost>();
+}
+
+void InstallQtUiHostFactory() {
+    auto& factory = moduleState().uiHostFactory;
+    if (!factory) factory = &MakeQtUiHost;
+}
+
+}  // namespace klvr::qt
