@@ -99,9 +99,13 @@ void DecodeForRun(const SettingsArray& data, const SettingsArray& orgData, Comma
         switch (f.kind) {
             case FieldKind::Text:
             case FieldKind::Password:
-            case FieldKind::Filter:
                 Member<std::string>(s, f) = e;
                 if (f.index == 20) s.VariableNumberRaw = orgData.At(20);
+                break;
+            case FieldKind::Filter:
+                // The dialog saves "*" for an empty filter, which does not compile as a pattern: the run
+                // reads it as every name, as the dialog shows it when it opens the command again.
+                s.FileFilter = e == "*" ? "." : e;
                 break;
             case FieldKind::Int16:
             case FieldKind::Int32:

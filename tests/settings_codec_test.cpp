@@ -130,6 +130,16 @@ TEST(RunDecoding, ConvertsEveryElementAndStopsAtTheFirstBadOne) {
     EXPECT_EQ(s.RemotePort, 21);  // decoded before the missing element
 }
 
+TEST(RunDecoding, TheStarTheDialogSavesForAnEmptyFilterMeansEveryName) {
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"*", "."}, {"*.*", "*.*"}, {"", ""}, {"\\.csv$", "\\.csv$"}};
+    for (const auto& [stored, decoded] : cases) {
+        CommandSettings s;
+        DecodeForRun(Array({{23, stored}}, "0"), Array({}, "0"), s);
+        EXPECT_EQ(s.FileFilter, decoded) << stored;
+    }
+}
+
 TEST(Encoding, WritesFieldsAndControlsInIndexOrder) {
     CommandSettings s;
     s.RemoteHost = "h";
