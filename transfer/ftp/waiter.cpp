@@ -11,7 +11,9 @@ Waiter::Waiter(std::chrono::milliseconds timeout, AbortSignal& abort, std::funct
     : timeout_(timeout), abort_(abort), tick_(std::move(tick)) {
     auto now = Clock::now();
     deadline_ = now + timeout_;
-    nextTick_ = now + kTickInterval;
+    // The first wait of every call raises a progress event at once, so that a stop the host asked for
+    // meanwhile ends even a call too short to reach a later tick.
+    nextTick_ = now;
 }
 
 void Waiter::ThrowIfAborted() const {
