@@ -38,18 +38,25 @@ struct Args {
     std::vector<std::string> rest;
 };
 
+// Threads inherit the mask of the thread that starts them: blocked before any thread starts, the stop
+// signals reach only the signal thread's sigwait instead of ending the process in another thread.
+sigset_t BlockStopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGUSR2);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    return set;
+}
+
 // Signals are taken by one thread with sigwait, so that an interrupt can call Abort as a host's stop
 // button would, while the run blocks the main thread.
 class SignalThread {
   public:
     template <typename OnSignal>
     explicit SignalThread(OnSignal onSignal) {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGUSR2);
-        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        const sigset_t set = BlockStopSignals();
         thread_ = std::thread([set, onSignal] {
             while (true) {
                 int sig = 0;
@@ -100,6 +107,7 @@ int Run(const Plugin& plugin, const std::vector<std::string>& rest) {
     StripPasswordMarker(command.data);
     StripPasswordMarker(command.orgData);
 
+    BlockStopSignals();
     abi::Toolbox t(plugin.functions());
     std::unique_ptr<LogReceiver> receiver;
     if (daemon) {
