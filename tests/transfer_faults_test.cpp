@@ -1,0 +1,225 @@
+// Runs of the command where something goes wrong: a server that fails only the first time, a missing
+// client certificate, a host stop during a pause, listings no real server produces.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/module_state.h"
+#include "host/toolbox.h"
+#include "support/ftp_servers.h"
+#include "support/log_capture.h"
+#include "support/scripted_ftp_server.h"
+#include "support/temp_dir.h"
+#include "support/test_cert_stores.h"
+#include "transfer/download_run.h"
+#include "transfer_run_support.h"
+
+namespace klvr {
+namespace {
+
+class Faults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetModuleState();
+        capture = std::make_unique<test::LogCapture>();
+    }
+    void TearDown() override {
+        capture.reset();
+        ResetModuleState();
+    }
+    std::vector<std::string> Log() { return capture->LevelsAndMessages(); }
+    std::string Expect(std::vector<std::string> lines) {
+        for (auto& l : lines)
+            for (auto at = l.find("{out}"); at != std::string::npos; at = l.find("{out}"))
+                l.replace(at, 5, local.Path());
+        return test::CompareLog(Log(), lines);
+    }
+
+    std::unique_ptr<test::LogCapture> capture;
+    test::TempDir remote, local;
+};
+
+// A logon and a listing of "/" in the client's own order, with the listing's data given.
+std::string ListingDialogue(const std::string& listingData) {
+    std::string escaped;
+    for (char c : listingData) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    return R"(
+> 220 ready
+< USER u
+> 331 password please
+< PASS p
+> 230 logged on
+< CWD /
+> 250 ok
+< PWD
+> 257 "/" is current
+< EPSV
+> 229 ok ({epsv})
+< LIST
+> 150 here it comes
+data )" + escaped +
+           R"(
+data-close
+> 226 done
+)";
+}
+
+// Names no real file system can hold: none may become a local path, and none may count as an entry.
+TEST_F(Faults, UnsafeRemoteNamesNeverBecomeLocalPaths) {
+    test::ScriptedFtpServer server(ListingDialogue("drwxr-xr-x 2 u g 0 Jan 01 2026 .\r\n"
+                                                   "drwxr-xr-x 2 u g 0 Jan 01 2026 ..\r\n"
+                                                   "-rw-r--r-- 1 u g 4 Jan 01 2026 ../escape.txt\r\n"
+                                                   "drwxr-xr-x 2 u g 0 Jan 01 2026 a/b\r\n"
+                                                   "-rw-r--r-- 1 u g 2 Jan 01 2026 ok.txt\r\n") +
+                                   R"(
+< TYPE I
+> 200 ok
+< SIZE ok.txt
+> 213 2
+< EPSV
+> 229 ok ({epsv})
+< RETR ok.txt
+> 150 here
+data ok
+data-close
+> 226 done
+< QUIT
+> 221 bye
+)");
+    const std::string out = local / "out";
+    std::filesystem::create_directory(out);
+    Toolbox t;
+    t.AutoLog(true);
+    const SettingsArray data = test::RunCommand(server.Port(), "u", "p", out, {{"ProcessAll", "1"}});
+    t.RunP("VAULTFETCH", data, data);
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(Expect({"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                      "0 Connected, logged on as u", "0 Retrieving filelist ...",
+                      "1 WARNING: Unsafe remote name skipped [a/b]",
+                      "1 WARNING: Unsafe remote name skipped [../escape.txt]",
+                      "0 Number of files & directories found: 1",
+                      "0 Downloading [ok.txt] to [{out}/out/ok.txt] (2 Bytes) ...",
+                      "0 Downloaded [ok.txt] <unknown> kBps", "0 Number of files downloaded : 1",
+                      "0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"}),
+              "");
+    EXPECT_EQ(test::Snapshot(local.Path()), (std::map<std::string, std::string>{{"out/ok.txt", "ok"}}));
+    EXPECT_FALSE(t.Error());
+}
+
+TEST_F(Faults, AnUnreadableListingIsReportedAndTheRunGoesOn) {
+    test::ScriptedFtpServer server(ListingDialogue("Volume in drive C is DATA\r\nsomething else\r\n") + R"(
+< QUIT
+> 221 bye
+)");
+    Toolbox t;
+    t.AutoLog(true);
+    const SettingsArray data = test::RunCommand(server.Port(), "u", "p", local.Path(), {{"ProcessAll", "1"}});
+    t.RunP("VAULTFETCH", data, data);
+    EXPECT_EQ(server.Finish(), "");
+    EXPECT_EQ(
+        Expect(
+            {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "0 Connected, logged on as u",
+             "0 Retrieving filelist ...", "1 Some non-UNIX or non-DOS listing were encountered.",
+             "1 This plugin only supports UNIX and DOS listings.",
+             "1 Here are some of the lines that failed:", "1 Volume in drive C is DATA\r\nsomething else\r\n",
+             "0 No files found.", "0 Number of files downloaded : 0", "0 Disconnecting from [127.0.0.1] ...",
+             "0 Connection Closed"}),
+        "");
+    EXPECT_FALSE(t.Error());
+}
+
+// The folder appears on the server between the attempts: the second attempt succeeds.
+TEST_F(Faults, ARetrySucceedsWhenTheServerFailsOnlyTheFirstTime) {
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    test::PyFtpdServer server(options);
+    moduleState().downloadAttempt = [this](const SettingsArray& d, const SettingsArray& o) {
+        if (moduleState().AttemptCounter == 2) remote.Write("late/late.txt", "on time\n");
+        DownloadRun(d, o);
+    };
+    Toolbox t;
+    t.AutoLog(true);
+    const SettingsArray data = test::RunCommand(server.Port(), "user", "secret", local.Path(),
+                                                {{"RemoteDir", "/late"}, {"RetryCount", "3"}});
+    t.RunP("VAULTFETCH", data, data);
+    EXPECT_EQ(
+        Expect({"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                "0 Connected, logged on as user",
+                "2 ERROR_FTP-DOWNLOAD: Could not change-directory to [/late] [550 *", "1 WARNING: 550 *",
+                "0 Connection Closed", "1 Retrying 2/3 .....", "0 Connecting with [127.0.0.1] ...",
+                "0 Connected to: 127.0.0.1", "0 Connected, logged on as user", "0 Retrieving filelist ...",
+                "0 Number of files & directories found: 1",
+                "0 Downloading [late.txt] to [{out}/late.txt] (8 Bytes) ...",
+                "0 Downloaded [late.txt] <unknown> kBps", "0 Number of files downloaded : 1",
+                "0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"}),
+        "");
+    EXPECT_EQ(test::Snapshot(local.Path()), (std::map<std::string, std::string>{{"late.txt", "on time\n"}}));
+    EXPECT_FALSE(t.Error());
+}
+
+// A configured certificate the store no longer holds ends every attempt before it connects.
+TEST_F(Faults, AMissingClientCertificateEndsEachAttemptAtOnce) {
+    test::TestCertStores stores;
+    const std::string reference = "MY:klvr Test CA:klvr Test Client:1:" + std::string(40, 'A');
+    Toolbox t;
+    t.AutoLog(true);
+    const SettingsArray data =
+        test::RunCommand(1, "u", "p", local.Path(),
+                         {{"SecurityMode", "2"}, {"ClientCertificate", reference}, {"RetryCount", "2"}});
+    t.RunP("VAULTFETCH", data, data);
+    EXPECT_EQ(
+        Expect({"2 ERROR: Could not find configured certificate [" + reference + "]", "1 Retrying 2/2 .....",
+                "2 ERROR: Could not find configured certificate [" + reference + "]",
+                "2 Retry-count exceeded, aborting....."}),
+        "");
+    EXPECT_TRUE(t.Error());
+}
+
+// The host's stop arrives from another thread while the run pauses after a file: the next file is
+// never started, what was fetched stays.
+TEST_F(Faults, AHostStopDuringThePauseEndsTheRunBeforeTheNextFile) {
+    remote.Write("f1.txt", "one\n");
+    remote.Write("f2.txt", "two\n");
+    remote.Write("f3.txt", "three\n");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    test::PyFtpdServer server(options);
+    Toolbox t;
+    t.AutoLog(true);
+    std::atomic<bool> done{false};
+    std::thread host([&] {
+        while (!done && !std::filesystem::exists(local / "f1.txt"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        t.Abort();
+    });
+    const SettingsArray data = test::RunCommand(server.Port(), "user", "secret", local.Path(),
+                                                {{"ProcessAll", "1"}, {"RetryCount", "2"}});
+    t.RunP("VAULTFETCH", data, data);
+    done = true;
+    host.join();
+    EXPECT_EQ(test::Snapshot(local.Path()), (std::map<std::string, std::string>{{"f1.txt", "one\n"}}));
+    EXPECT_TRUE(t.Error());
+    // The connection is dropped within the pause, before the next file is asked for; the further
+    // attempt is stopped at once.
+    EXPECT_EQ(Expect({"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                      "0 Connected, logged on as user", "0 Retrieving filelist ...",
+                      "0 Number of files & directories found: 3",
+                      "0 Downloading [f1.txt] to [{out}/f1.txt] (4 Bytes) ...",
+                      "0 Downloaded [f1.txt] <unknown> kBps", "0 Connection Closed",
+                      "0 Downloading [f2.txt] to [{out}/f2.txt] (4 Bytes) ...",
+                      "2 ERROR_FTP-DOWNLOAD: Could not download [f2.txt] [Not connected]",
+                      "1 WARNING: Not connected", "1 Retrying 2/2 .....", "0 Connecting with [127.0.0.1] ...",
+                      "2 ERROR_FTP-DOWNLOAD: Could not login! [Aborted]", "2 ERROR_FTP-DOWNLOAD: Aborted",
+                      "2 Retry-count exceeded, aborting....."}),
+              "");
+}
+
+}  // namespace
+}  // namespace klvr
