@@ -124,8 +124,12 @@ W& Find(QWidget& window, const char* name) {
     return *w;
 }
 
+// Clicks a button, or the box or circle of a check box or option (beside its text the row is not a
+// target, as for a user).
 inline void Click(QWidget& window, const char* name) {
-    QTest::mouseClick(&Find(window, name), Qt::LeftButton);
+    QWidget& w = Find(window, name);
+    const bool indicator = w.inherits("QCheckBox") || w.inherits("QRadioButton");
+    QTest::mouseClick(&w, Qt::LeftButton, {}, indicator ? QPoint(8, w.height() / 2) : w.rect().center());
 }
 
 // Clicks into a text field, replaces its text by typing and leaves it with the Tab key.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "dialog/qt/x11_display.h"
 
@@ -40,30 +41,37 @@ bool WaylandReachable() {
     return std::filesystem::exists(socket, ec) && PlatformPluginInstalled("wayland");
 }
 
-bool Reachable(const QString& platform) {
-    if (platform == "xcb") return PlatformPluginInstalled(platform) && CanOpenX11Display("");
+bool Reachable(const QString& platform, X11Connection* keep) {
+    if (platform == "xcb") {
+        if (!PlatformPluginInstalled(platform)) return false;
+        X11Connection connection("");
+        if (!connection) return false;
+        if (keep) *keep = std::move(connection);
+        return true;
+    }
     if (platform.startsWith("wayland")) return WaylandReachable();
     return PlatformPluginInstalled(platform);
 }
 
 }  // namespace
 
-bool DisplayAvailable() {
+bool DisplayAvailable(X11Connection* keep) {
     // Qt ends the process when none of the platforms it tries can start, so they are checked first.
     const QString wanted = QString::fromStdString(Environment("QT_QPA_PLATFORM"));
     if (!wanted.isEmpty()) {
         for (const QString& entry : wanted.split(';', Qt::SkipEmptyParts))
-            if (Reachable(entry.section(':', 0, 0))) return true;
+            if (Reachable(entry.section(':', 0, 0), keep)) return true;
         return false;
     }
-    if (!Environment("DISPLAY").empty() && Reachable("xcb")) return true;
+    if (!Environment("DISPLAY").empty() && Reachable("xcb", keep)) return true;
     return WaylandReachable();
 }
 
 bool EnsureApplication() {
     if (QCoreApplication* existing = QCoreApplication::instance())
         return qobject_cast<QApplication*>(existing) && existing->thread() == QThread::currentThread();
-    if (!DisplayAvailable()) return false;
+    X11Connection server;
+    if (!DisplayAvailable(&server)) return false;
     // Qt keeps the arguments for the application's whole life; the application itself stays until the
     // process ends, since a host may open the dialog again and Qt cannot be started twice.
     static int argc = 1;

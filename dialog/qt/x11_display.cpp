@@ -1,5 +1,7 @@
 #include "dialog/qt/x11_display.h"
 
+#include <utility>
+
 #if defined(KLVR_HAVE_X11)
 // after every header of the project: Xlib defines macros such as None and Bool
 #include <X11/XKBlib.h>
@@ -7,6 +9,15 @@
 #endif
 
 namespace klvr::qt {
+
+X11Connection::X11Connection(X11Connection&& other) noexcept : display_(other.display_) {
+    other.display_ = nullptr;
+}
+
+X11Connection& X11Connection::operator=(X11Connection&& other) noexcept {
+    std::swap(display_, other.display_);
+    return *this;
+}
 
 #if defined(KLVR_HAVE_X11)
 namespace {
@@ -39,11 +50,10 @@ class X11CapsLock : public KeyboardState {
 
 }  // namespace
 
-bool CanOpenX11Display(const std::string& displayName) {
-    Display* display = Open(displayName);
-    if (!display) return false;
-    XCloseDisplay(display);
-    return true;
+X11Connection::X11Connection(const std::string& displayName) : display_(Open(displayName)) {}
+
+X11Connection::~X11Connection() {
+    if (display_) XCloseDisplay(static_cast<Display*>(display_));
 }
 
 std::unique_ptr<KeyboardState> OpenXkbKeyboard(const std::string& displayName) {
@@ -62,10 +72,9 @@ std::unique_ptr<KeyboardState> OpenXkbKeyboard(const std::string& displayName) {
 
 #else
 
-// Without libX11 the display is left for Qt to judge, and Caps Lock is out of reach.
-bool CanOpenX11Display(const std::string&) {
-    return true;
-}
+// Without libX11 the display cannot be checked and Caps Lock is out of reach.
+X11Connection::X11Connection(const std::string&) {}
+X11Connection::~X11Connection() = default;
 
 std::unique_ptr<KeyboardState> OpenXkbKeyboard(const std::string&) {
     return nullptr;

@@ -8,8 +8,22 @@
 
 namespace klvr::qt {
 
-// Whether the X11 display of that name (empty: $DISPLAY) accepts a connection.
-bool CanOpenX11Display(const std::string& displayName);
+// A connection to the X11 display of that name (empty: $DISPLAY), closed when the object goes. An X
+// server without clients resets when its last one leaves and refuses connections meanwhile, so the
+// connection that found the display is held until Qt has connected on its own.
+class X11Connection {
+  public:
+    X11Connection() = default;
+    explicit X11Connection(const std::string& displayName);
+    ~X11Connection();
+    X11Connection(X11Connection&& other) noexcept;
+    X11Connection& operator=(X11Connection&& other) noexcept;
+
+    explicit operator bool() const { return display_ != nullptr; }
+
+  private:
+    void* display_ = nullptr;
+};
 
 // The Caps Lock of the X11 display of that name (empty: $DISPLAY), on a connection of its own; null when
 // the display cannot be opened or has no XKB.
