@@ -375,5 +375,48 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, RunScenario, ::testing::ValuesIn(ScenarioSer
                              return id + (info.param.second == kPy ? "_pyftpdlib" : "_vsftpd");
                          });
 
+// With tracing on, the client's dialogue and the progress percentages share the private trace file.
+TEST(TraceFile, HoldsTheDialogueWithoutThePasswordAndEachNewPercentageOnce) {
+    ResetModuleState();
+    test::TempDir remote, local, state;
+    remote.Write("slow.bin", std::string(40 * 1024, 's'));
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    // slow enough for several progress events during the transfer
+    options.handlerSetup =
+        "class Slow(handlers.ThrottledDTPHandler):\n"
+        "    write_limit = 16384\n"
+        "handler.dtp_handler = Slow\n";
+    test::PyFtpdServer server(options);
+    ::setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+    auto capture = std::make_unique<test::LogCapture>();
+    Toolbox t;
+    t.AutoLog(false);
+    const SettingsArray data =
+        test::RunCommand(server.Port(), "user", "secret", local.Path(),
+                         {{"TraceLog", "1"}, {"CopySpecific", "1"}, {"SpecificFileName", "slow.bin"}});
+    t.RunP("VAULTFETCH", data, data);
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_FALSE(t.Error());
+    // without AutoLog only the connection lines remain
+    EXPECT_EQ(capture->LevelsAndMessages(),
+              (std::vector<std::string>{"0 Connected to: 127.0.0.1", "0 Connection Closed"}));
+
+    const std::string trace = test::ReadFile(state / "klvrVaultfetch.log");
+    EXPECT_NE(trace.find("---> USER user\r\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("---> PASS ********\r\n"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("secret"), std::string::npos) << trace;
+    EXPECT_NE(trace.find("<--- 226"), std::string::npos) << trace;
+    std::vector<int> percentages;
+    for (std::size_t at = trace.find("<--- [Progress] "); at != std::string::npos;
+         at = trace.find("<--- [Progress] ", at + 1))
+        percentages.push_back(std::stoi(trace.substr(at + 16)));
+    ASSERT_FALSE(percentages.empty()) << trace;
+    for (std::size_t i = 1; i < percentages.size(); ++i)
+        EXPECT_LT(percentages[i - 1], percentages[i]) << trace;
+    EXPECT_LE(percentages.back(), 100);
+    ResetModuleState();
+}
+
 }  // namespace
 }  // namespace klvr
