@@ -158,6 +158,33 @@ TEST(RealServerOnly, PyftpdlibDeletesAndRefusesWithItsReply) {
     EXPECT_EQ(client.State(), 0);
 }
 
+// IPv6 needs EPSV and EPRT; a name whose first address refuses is tried at its next one.
+TEST(RealServerOnly, Ipv6BothModesAndNames) {
+    TempDir remote;
+    TempDir local;
+    remote.Write("six.txt", "six");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    options.address = "::1";
+    test::PyFtpdServer six(options);
+    FtpClient client;
+    client.FileType = kFileImage;
+    client.Login("::1", "user", "secret", "", six.Port());
+    EXPECT_EQ(client.RemoteEndpoint(), "::1");
+    client.Get("six.txt", local / "passive.txt");
+    client.Passive = false;
+    client.Get("six.txt", local / "active.txt");
+    EXPECT_EQ(ReadFile(local / "active.txt"), "six");
+    client.Logout();
+
+    options.address = "127.0.0.1";
+    test::PyFtpdServer four(options);
+    client.Login("localhost", "user", "secret", "", four.Port());
+    EXPECT_EQ(client.RemoteEndpoint(), "127.0.0.1");
+    client.Get("six.txt", local / "four.txt");
+    EXPECT_EQ(ReadFile(local / "four.txt"), "six");
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values("pyftpdlib", "vsftpd"));
 
 }  // namespace

@@ -98,6 +98,12 @@ TEST(ScriptedFailures, EachStepRaisesTheServersReply) {
         {"421 mid-transfer",
          "< EPSV\n> 229 ok ({epsv})\n< LIST\n> 150 Here it comes\n> 421 Shutting down\nclose", list,
          "421 Shutting down", 0},
+        {"421 while idle", "< CWD /x\n>| 250 ok\\r\\n421 Idle time-out\\r\\n\nhang",
+         [](FtpClient& c, auto&) {
+             c.SetServerDirectory("/x");
+             c.ServerDirectory();  // the stray 421 is not taken for PWD's answer
+         },
+         "421 Idle time-out", 0},
         {"unreadable reply", "< PWD\n> hello there", [](FtpClient& c, auto&) { c.ServerDirectory(); },
          "The server sent an unreadable reply: hello there", 0},
         {"closed", "< PWD\nclose", [](FtpClient& c, auto&) { c.ServerDirectory(); },
@@ -140,6 +146,15 @@ TEST(ScriptedFailures, LogonRefusalsCloseTheSession) {
         EXPECT_EQ(states, (std::vector<int>{2, 0})) << c.message;
         EXPECT_EQ(server.Finish(), "") << c.message;
     }
+}
+
+// A reply nobody asked for is not taken for the answer to the next command.
+TEST(ScriptedSession, StrayRepliesAreNotMistakenForAnswers) {
+    Session s("< CWD /x\n>| 250 ok\\r\\n226 Stray\\r\\n\n< PWD\n> 257 \"/x\"\n");
+    s.Login();
+    s.client.SetServerDirectory("/x");
+    EXPECT_EQ(s.client.ServerDirectory(), "/x");
+    EXPECT_EQ(s.server.Finish(), "");
 }
 
 TEST(ScriptedSession, AccountAndGreetingDelays) {

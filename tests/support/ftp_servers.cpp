@@ -29,7 +29,7 @@ if cfg["passive"][0]:
     handler.passive_ports = range(cfg["passive"][0], cfg["passive"][1] + 1)
 exec(cfg["setup"])
 logging.basicConfig(level=logging.INFO)
-server = FTPServer(("127.0.0.1", cfg["port"]), handler)
+server = FTPServer((cfg["address"], cfg["port"]), handler)
 server.serve_forever()
 )PY";
 
@@ -49,11 +49,12 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) {
                                  {"passive", {options.passive.first, options.passive.last}},
                                  {"handlerClass", options.handlerClass},
                                  {"setup", options.handlerSetup},
+                                 {"address", options.address},
                                  {"port", port_}};
         std::string configFile = work_.Write("config.json", config.dump());
         process_ = std::make_unique<ChildProcess>(
             std::vector<std::string>{"/usr/bin/python3", script, configFile}, work_ / "server.log");
-        if (WaitForPort(port_, 10000)) return;
+        if (WaitForPort(port_, 10000, options.address)) return;
         process_->Stop();
     }
     throw std::runtime_error("pyftpdlib did not start: " + Log());

@@ -19,7 +19,8 @@ struct FtpUser {
 };
 
 struct PyFtpdOptions {
-    std::string root;  // also the anonymous user's home
+    std::string root;                   // also the anonymous user's home
+    std::string address = "127.0.0.1";  // or "::1"
     std::vector<FtpUser> users{{"user", "secret", ""}};
     bool anonymous = true;
     PortBlock passive{};                      // {0, 0}: any port

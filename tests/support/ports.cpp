@@ -46,15 +46,21 @@ PortBlock FreePortBlock(int count) {
     throw std::runtime_error("no free port block");
 }
 
-bool WaitForPort(std::uint16_t port, int timeoutMs) {
+bool WaitForPort(std::uint16_t port, int timeoutMs, const std::string& host) {
+    bool v6 = host.find(':') != std::string::npos;
+    sockaddr_in6 address6{};
+    address6.sin6_family = AF_INET6;
+    address6.sin6_port = htons(port);
+    ::inet_pton(AF_INET6, host.c_str(), &address6.sin6_addr);
+    sockaddr_in address4{};
+    address4.sin_family = AF_INET;
+    address4.sin_port = htons(port);
+    ::inet_pton(AF_INET, host.c_str(), &address4.sin_addr);
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        bool ok = v6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&address6), sizeof address6) == 0
+                     : ::connect(fd, reinterpret_cast<sockaddr*>(&address4), sizeof address4) == 0;
         ::close(fd);
         if (ok) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

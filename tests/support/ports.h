@@ -2,6 +2,7 @@
 // Ports for servers the tests start: random, bind-tested, inside 20000..32767 so that test programs
 // running in parallel rarely meet and every port fits a signed 16-bit setting.
 #include <cstdint>
+#include <string>
 
 namespace klvr::test {
 
@@ -13,7 +14,8 @@ struct PortBlock {
 std::uint16_t FreePort();
 // count consecutive free ports.
 PortBlock FreePortBlock(int count);
-// True once something accepts connections on 127.0.0.1:port (polls up to timeoutMs).
-bool WaitForPort(std::uint16_t port, int timeoutMs);
+// True once something accepts connections on address:port (polls up to timeoutMs); address is
+// "127.0.0.1" or "::1".
+bool WaitForPort(std::uint16_t port, int timeoutMs, const std::string& address = "127.0.0.1");
 
 }  // namespace klvr::test

@@ -13,6 +13,10 @@ void ControlChannel::Send(const std::string& command, Waiter& waiter) {
     if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
         throw FtpError("Refused to send a command holding a line break or NUL: " + MaskedCommand(command));
     }
+    // A reply nobody asked for (a server that closed the idle session with 421, or one that talks out
+    // of turn) is read now, so that it is not taken for the answer to this command.
+    while (Poll(waiter)) {
+    }
     trace_.Command(command);
     WriteAll(*stream_, command + "\r\n", waiter, "the command");
 }
