@@ -82,8 +82,10 @@ VsftpdServer::VsftpdServer(VsftpdOptions options) {
         }
         for (const auto& line : options.extraConfig) config += line + "\n";
         std::string configFile = work_.Write("vsftpd.conf", config);
-        process_ = std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/sbin/vsftpd", configFile},
-                                                  work_ / "server.log");
+        std::vector<std::string> argv{"/usr/bin/env"};
+        argv.insert(argv.end(), options.environment.begin(), options.environment.end());
+        argv.insert(argv.end(), {"/usr/sbin/vsftpd", configFile});
+        process_ = std::make_unique<ChildProcess>(argv, work_ / "server.log");
         if (WaitForPort(port_, 10000)) return;
         process_->Stop();
     }

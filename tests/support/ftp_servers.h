@@ -46,6 +46,7 @@ struct VsftpdOptions {
     PortBlock passive{};
     bool askPassword = true;               // false: USER anonymous is answered 230 at once
     std::vector<std::string> extraConfig;  // further "name=value" lines
+    std::vector<std::string> environment;  // "NAME=value" settings for the server's process
 };
 
 // vsftpd with anonymous logon (any user name of "anonymous" or "ftp").

@@ -29,6 +29,9 @@ class ByteStream {
     }
     // Input already decoded and held inside the layer, which poll() cannot see.
     virtual bool HasBufferedInput() const { return false; }
+    // After Read returned 0: the stream has an end marker of its own (TLS close_notify) and the peer
+    // only closed the connection instead, so the end alone does not prove that nothing was cut off.
+    virtual bool EndUnconfirmed() const { return false; }
 };
 
 }  // namespace klvr

@@ -4,6 +4,7 @@
 
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/gateway_logon.h"
+#include "transfer/ftp/one_time_password.h"
 #include "transfer/ftp/proxy_handshake.h"
 #include "transfer/ftp/reply_values.h"
 #include "transfer/ftp/security_plan.h"
@@ -86,9 +87,6 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     int kind = self.ProxyType;
     if (kind < kProxyNone || kind > kProxyPipe) throw FtpError("Unknown ProxyType " + std::to_string(kind));
     SecurityPlan plan = PlanSecurity(self.Security, self.SecurityProtocol);
-    if (plan.oneTimePassword) {
-        throw FtpError("The one-time-password logon (Security 8) is not available in this build");
-    }
     if (plan.UsesTls() && !secure) {
         throw FtpError("TLS is not available in this build; Security " + std::to_string(self.Security) +
                        " needs it");
@@ -131,7 +129,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
             if (answer.code == 234) {
                 control->PutStream(secure->SecureControl(control->TakeStream(), host, self, waiter));
                 secured = true;
-            } else if (plan.tlsOptional && answer.code >= 500) {
+            } else if (plan.tlsOptional) {
                 ReportError("The server does not offer TLS (" + answer.Text() +
                             "); the session goes on unprotected");
             } else {
@@ -143,6 +141,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
         LogonValues values{user, password, targetPort == 21 ? host : host + ":" + std::to_string(targetPort),
                            self.ProxyUsername, self.ProxyPassword};
         bool skipPassword = false;
+        std::optional<std::string> oneTimePassword;
         for (const auto& step : LogonSteps(kind)) {
             if (step.proxyLogon && self.ProxyUsername.empty()) continue;
             std::string command = ExpandLogonStep(step.command, values);
@@ -151,10 +150,25 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
                 skipPassword = false;
                 continue;
             }
+            if (verb == "PASS" && oneTimePassword) {
+                command = "PASS " + *oneTimePassword;
+                oneTimePassword.reset();
+            }
             Reply reply = Command(command, waiter);
             if (verb == "USER") {
                 if (reply.code >= 400) throw FtpError(reply.Text());
                 skipPassword = reply.code < 300;
+                if (plan.oneTimePassword && !step.proxyLogon && !skipPassword) {
+                    // The password is the pass-phrase of the one-time passwords: it never goes out as is.
+                    auto challenge = FindOtpChallenge(reply.Text());
+                    if (!challenge) {
+                        throw FtpError(
+                            "The server offers no one-time-password challenge (otp-md5 or otp-sha1) in its "
+                            "answer to USER, so the password is not sent: " +
+                            reply.Text());
+                    }
+                    oneTimePassword = OtpResponse(*challenge, password);
+                }
             } else if (verb == "PASS") {
                 if (reply.code == 332) {
                     if (account.empty()) throw FtpError(reply.Text());
@@ -168,7 +182,12 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
 
         if (secured) {
             ExpectPositive(Command("PBSZ 0", waiter));
-            ExpectPositive(Command(plan.protectData ? "PROT P" : "PROT C", waiter));
+            Reply prot = Command(plan.protectData ? "PROT P" : "PROT C", waiter);
+            if (plan.protectData && (prot.code < 200 || prot.code >= 300)) {
+                // never a silent fall back to clear data
+                throw FtpError("The server refused protected data connections (PROT P): " + prot.Text());
+            }
+            ExpectPositive(prot);
             protectData = plan.protectData;
             if (plan.clearAfterLogon) {
                 ExpectPositive(Command("CCC", waiter));

@@ -157,6 +157,10 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     if (buffer.size() < kBufferSize) buffer.resize(kBufferSize);
     std::optional<Reply> final;
     bool dataEnded = false;
+    bool endUnconfirmed = false;
+    // TLS on a data connection begins once the server has taken the command (its 1xx reply): some
+    // servers drop a data connection that speaks before they expect a transfer on it.
+    bool dataMayFlow = !protectData;
     std::string dataFailure;
     std::int64_t received = 0;
     const std::string what = "the data of " + command.substr(0, command.find(' '));
@@ -181,6 +185,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                     auto reply = channel.Poll(waiter);
                     if (!reply) break;
                     if (reply->Preliminary()) {
+                        dataMayFlow = true;
                         if (total == 0) total = ParseTransferSize(reply->Text()).value_or(0);
                         continue;
                     }
@@ -222,7 +227,8 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         }
 
         bool dataPending = false;
-        if (link.stream && !dataEnded) {
+        if (final || !controlLost.empty()) dataMayFlow = true;
+        if (link.stream && !dataEnded && dataMayFlow) {
             std::optional<std::size_t> n;
             try {
                 n = link.stream->Read(buffer.data(), buffer.size());
@@ -242,6 +248,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             }
             if (n) {
                 dataEnded = true;
+                endUnconfirmed = link.stream->EndUnconfirmed();
                 link.stream.reset();
                 continue;
             }
@@ -253,7 +260,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         std::size_t count = 0;
         if (controlLost.empty())
             fds[count++] = {channel.Stream().Fd(), channel.Stream().PollEvents(true, false), 0};
-        if (link.stream && !dataEnded)
+        if (link.stream && !dataEnded && dataMayFlow)
             fds[count++] = {link.stream->Fd(), link.stream->PollEvents(true, false), 0};
         if (!link.stream && link.listener) fds[count++] = {link.listener->Fd(), POLLIN, 0};
         try {
@@ -266,6 +273,12 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         }
     }
     if (!dataFailure.empty()) throw FtpError("The data connection was lost: " + dataFailure);
+    // Servers often close a TLS data connection without close_notify; with a known size the file must
+    // still be whole, otherwise the server's positive final reply is the word that it is.
+    if (endUnconfirmed && expectedBytes && received != *expectedBytes) {
+        throw FtpError("The protected data connection ended without closing TLS after " +
+                       std::to_string(received) + " of " + std::to_string(*expectedBytes) + " bytes");
+    }
     return *final;
 }
 
