@@ -74,17 +74,16 @@ void RunFlatBranch(FtpClient& ftp) {
     for (int i = 1; i <= count; ++i) onlyFolders = onlyFolders && IsOn(records[i].IsFolder);
     if (onlyFolders) return;
 
-    const auto& entries = records;
     if (IsOn(s.CopySpecific)) {
         for (int i = 1; i <= count; ++i) {
-            const RemoteEntry& e = entries[i];
+            const RemoteEntry& e = records[i];
             if (IsOn(e.IsFolder) || e.name != s.SpecificFileName) continue;
             if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Skipped) break;
             StoreFileNameInVariable(e.name);
         }
     } else if (IsOn(s.ProcessAll)) {
         for (int i = 1; i <= count; ++i) {
-            const RemoteEntry& e = entries[i];
+            const RemoteEntry& e = records[i];
             if (IsOn(e.IsFolder)) {
                 Pause();
                 continue;
@@ -93,7 +92,7 @@ void RunFlatBranch(FtpClient& ftp) {
         }
     } else {
         for (int i = 1; i <= count; ++i) {
-            const RemoteEntry& e = entries[i];
+            const RemoteEntry& e = records[i];
             if (IsOn(e.IsFolder)) continue;
             if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded)
                 StoreFileNameInVariable(e.name);
