@@ -1,7 +1,12 @@
 #include "support/ftp_servers.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "support/private_accounts.h"
 
 namespace klvr::test {
 namespace {
@@ -63,16 +68,31 @@ PyFtpdServer::PyFtpdServer(PyFtpdOptions options) {
 VsftpdServer::VsftpdServer(VsftpdOptions options) {
     OpenToAll(options.root);
     std::string empty = work_.MakeFolder("empty");
+    std::vector<std::string> prefix;
+    if (!options.users.empty()) {
+        std::vector<Account> accounts;
+        for (std::size_t i = 0; i < options.users.size(); ++i) {
+            const auto& u = options.users[i];
+            std::string home = u.home.empty() ? options.root : u.home;
+            std::filesystem::create_directories(home);
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(home)) {
+                ::lchown(entry.path().c_str(), AccountUid(i), AccountUid(i));
+            }
+            ::chown(home.c_str(), AccountUid(i), AccountUid(i));
+            accounts.push_back({u.name, u.password, home});
+        }
+        prefix = WithPrivateAccounts(accounts, work_);
+    }
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreePort();
         std::string config =
             "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nbackground=NO\n"
             "listen_port=" +
-            std::to_string(port_) + "\n" +
-            "anonymous_enable=YES\nlocal_enable=NO\nwrite_enable=NO\n"
-            "anon_root=" +
-            options.root + "\n" + "no_anon_password=" + (options.askPassword ? "NO" : "YES") + "\n" +
-            "secure_chroot_dir=" + empty + "\n" +
+            std::to_string(port_) + "\n" + "anonymous_enable=YES\n" +
+            (options.users.empty() ? "local_enable=NO\nwrite_enable=NO\n"
+                                   : "local_enable=YES\nwrite_enable=YES\npam_service_name=vsftpd\n") +
+            "anon_root=" + options.root + "\n" + "no_anon_password=" + (options.askPassword ? "NO" : "YES") +
+            "\n" + "secure_chroot_dir=" + empty + "\n" +
             // containers refuse the sandboxes vsftpd would build around each session
             "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
             "xferlog_enable=NO\nuse_localtime=NO\n";
@@ -82,7 +102,8 @@ VsftpdServer::VsftpdServer(VsftpdOptions options) {
         }
         for (const auto& line : options.extraConfig) config += line + "\n";
         std::string configFile = work_.Write("vsftpd.conf", config);
-        std::vector<std::string> argv{"/usr/bin/env"};
+        std::vector<std::string> argv = prefix;
+        argv.push_back("/usr/bin/env");
         argv.insert(argv.end(), options.environment.begin(), options.environment.end());
         argv.insert(argv.end(), {"/usr/sbin/vsftpd", configFile});
         process_ = std::make_unique<ChildProcess>(argv, work_ / "server.log");

@@ -42,6 +42,10 @@ class PyFtpdServer {
 };
 
 struct VsftpdOptions {
+    // Local users, each logging on to its home (created when missing and given to the user, which may
+    // then delete and write there). They are private accounts (support/private_accounts.h), so a test
+    // with users needs CanUsePrivateAccounts().
+    std::vector<FtpUser> users;
     std::string root;  // the anonymous user's root; made readable to all
     PortBlock passive{};
     bool askPassword = true;               // false: USER anonymous is answered 230 at once
@@ -49,7 +53,7 @@ struct VsftpdOptions {
     std::vector<std::string> environment;  // "NAME=value" settings for the server's process
 };
 
-// vsftpd with anonymous logon (any user name of "anonymous" or "ftp").
+// vsftpd with anonymous logon (user "anonymous" or "ftp") and the local users of the options.
 class VsftpdServer {
   public:
     explicit VsftpdServer(VsftpdOptions options);

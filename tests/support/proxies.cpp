@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "support/ports.h"
+#include "support/private_accounts.h"
 
 namespace klvr::test {
 namespace {
@@ -32,31 +33,13 @@ std::string DanteConfig(std::uint16_t port, bool users) {
 }  // namespace
 
 bool DanteProxy::CanCheckUsers() {
-    return ::geteuid() == 0 && ::access("/usr/bin/unshare", X_OK) == 0;
+    return CanUsePrivateAccounts();
 }
 
 DanteProxy::DanteProxy(const std::string& user, const std::string& password) {
     bool users = !user.empty();
     std::vector<std::string> prefix;
-    if (users) {
-        // private copies of the password files with the test user added
-        std::string passwd =
-            ReadFile("/etc/passwd") + user + ":x:23456:23456::/nonexistent:/usr/sbin/nologin\n";
-        std::string hashFile = work_ / "hash";
-        ChildProcess hasher(
-            {"sh", "-c",
-             "openssl passwd -6 -stdin < " + work_.Write("plain", password + "\n") + " > " + hashFile},
-            work_ / "hash.log");
-        while (hasher.Running()) usleep(10000);
-        std::string hash = ReadFile(hashFile);
-        while (!hash.empty() && (hash.back() == '\n' || hash.back() == '\r')) hash.pop_back();
-        std::string shadow = ReadFile("/etc/shadow") + user + ":" + hash + ":19000:0:99999:7:::\n";
-        std::string p = work_.Write("passwd", passwd);
-        std::string s = work_.Write("shadow", shadow);
-        prefix = {
-            "unshare", "--mount", "sh", "-c",
-            "mount --bind " + p + " /etc/passwd && mount --bind " + s + " /etc/shadow && exec \"$0\" \"$@\""};
-    }
+    if (users) prefix = WithPrivateAccounts({{user, password}}, work_);
     for (int attempt = 0; attempt < 5; ++attempt) {
         port_ = FreePort();
         std::string config = work_.Write("sockd.conf", DanteConfig(port_, users));

@@ -14,8 +14,7 @@
 namespace klvr::test {
 
 // dante's sockd. With a user name, SOCKS5 clients must log on with it; dante checks such users against
-// the system's password files, so the test user lives in private copies of them, mounted over the real
-// ones in a mount namespace of dante's own (the machine's files are never touched).
+// the system's password files, so the user is a private account (support/private_accounts.h).
 class DanteProxy {
   public:
     explicit DanteProxy(const std::string& user = "", const std::string& password = "");
