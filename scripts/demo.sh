@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The plug-in's main job in one command: starts a local FTP server with a few sample files, runs a real
-# Vaultfetch command against it through the vaultfetch host program, and shows the log, the downloaded
-# files and the output variables. Everything lives in a temporary folder and goes when the script ends.
+# The plug-in's main job in one command: starts a local FTP-over-TLS server with a few sample files, runs
+# a real Vaultfetch command against it through the vaultfetch host program, and shows the log, the
+# downloaded files and the output variables. Everything lives in a temporary folder and goes when the
+# script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -39,34 +40,46 @@ for _ in range(200):
 PY
 )
 
-# pyftpdlib from Debian's python (not any other python on PATH), one user "demo".
-/usr/bin/python3 - "$work/server" "$port" > "$work/server.log" 2>&1 <<'PY' &
+# A certificate for the server, made now: self-signed, in the name of 127.0.0.1, valid for a day.
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+  -subj "/CN=127.0.0.1" -addext "subjectAltName=IP:127.0.0.1" \
+  -keyout "$work/server-key.pem" -out "$work/server-cert.pem" 2>/dev/null
+
+# pyftpdlib from Debian's python (not any other python on PATH), one user "demo", TLS required on the
+# control connection and on every data connection.
+/usr/bin/python3 - "$work/server" "$port" "$work/server-cert.pem" "$work/server-key.pem" \
+  > "$work/server.log" 2>&1 <<'PY' &
 import sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
-root, port = sys.argv[1], int(sys.argv[2])
+root, port, cert, key = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4]
 authorizer = DummyAuthorizer()
 authorizer.add_user("demo", "demo", root, perm="elr")
-FTPHandler.authorizer = authorizer
-FTPServer(("127.0.0.1", port), FTPHandler).serve_forever()
+TLS_FTPHandler.authorizer = authorizer
+TLS_FTPHandler.certfile = cert
+TLS_FTPHandler.keyfile = key
+TLS_FTPHandler.tls_control_required = True
+TLS_FTPHandler.tls_data_required = True
+FTPServer(("127.0.0.1", port), TLS_FTPHandler).serve_forever()
 PY
 server_pid=$!
 for _ in $(seq 100); do
   (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
   sleep 0.1
 done
-echo "Demo FTP server on 127.0.0.1:$port serving:"
+echo "Demo FTP-over-TLS server on 127.0.0.1:$port serving:"
 (cd "$work/server" && find . -type f | sort)
 
-# Folder mode: every entry of the remote root, folders whole.
+# Folder mode: every entry of the remote root, folders whole. Explicit TLS with protected data
+# ("Explicit Normal"); the demo certificate is its own root, so that one check is set to be ignored.
 cat > "$work/command.json" <<JSON
 {"RemoteHost": "127.0.0.1", "UserName": "demo", "Password": "demo_\$PW\$_", "RemotePort": "$port",
  "TransferMode": "1", "TimeoutSeconds": "10", "PassiveMode": "1", "RemoteDir": "/", "LocalDir": "$work/out",
  "DeleteAfterDownload": "0", "ProcessAll": "1", "OverwriteExisting": "1", "SaveFileName": "0",
  "ProxyType": "0", "ProxyPort": "0", "VariableScope": "USER", "CopySpecific": "0", "FileFilter": ".", "IncludeSubdirs": "1",
- "RetryCount": "2", "SecurityMode": "8", "SecurityProtocol": "0", "IgnoreDateError": "0",
- "IgnoreHostError": "0", "IgnoreRootError": "0", "AlwaysAuthenticate": "0", "TraceLog": "0",
+ "RetryCount": "2", "SecurityMode": "2", "SecurityProtocol": "0", "IgnoreDateError": "0",
+ "IgnoreHostError": "0", "IgnoreRootError": "1", "AlwaysAuthenticate": "0", "TraceLog": "0",
  "ManualPortRange": "0::"}
 JSON
 echo
