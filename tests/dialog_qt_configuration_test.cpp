@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTreeWidget>
 
 #include "host/configuration_entry.h"
 #include "tests/dialog_qt_user.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_cert_stores.h"
 #include "tests/support/test_certificates.h"
 
@@ -148,6 +152,30 @@ TEST_F(QtConfigurationTest, TheProxyDialogShowsTheRowsOfItsKindAndOkKeepsThem) {
     EXPECT_EQ(Saved(15), "1080");
     EXPECT_EQ(Saved(16), "pu");
     EXPECT_EQ(Saved(17), "pp");
+}
+
+TEST_F(QtConfigurationTest, TheFolderChosenInTheChooserBecomesTheLocalFolder) {
+    test::TempDir dir;
+    const std::string chosen = dir.MakeFolder("incoming");
+    user.When("frmCommandFTPDownload", [](QWidget& w) {
+        Click(w, "cmdBrowseDestination");
+        Click(w, "cmdSave");
+    });
+    user.When("QFileDialog", [&](QWidget& chooser) {
+        EXPECT_EQ(chooser.windowTitle(), "Browse Directory");
+        // the user goes to the folder and chooses it
+        auto& files = static_cast<QFileDialog&>(chooser);
+        files.setDirectory(QString::fromStdString(chosen));
+        QTest::mouseClick(Find<QDialogButtonBox>(chooser, "buttonBox").button(QDialogButtonBox::Open),
+                          Qt::LeftButton);
+    });
+    user.Run([] {
+        SettingsArray stored = Complete();
+        stored.values[8] = "";  // no local folder yet
+        Props("VAULTFETCH", stored);
+    });
+    ASSERT_EQ(moduleState().SavedDataCount, 35);
+    EXPECT_EQ(Saved(9), chosen);
 }
 
 TEST_F(QtConfigurationTest, TheCertificateChosenOnATabShowsInTheSecuritySettings) {

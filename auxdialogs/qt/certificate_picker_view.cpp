@@ -66,22 +66,30 @@ void CertificatePickerView::ShowCertificates() {
     if (!list_) return;
     ++syncing_;
     const CertificateList& certificates = picker_.CertificateList1();
-    list_->clear();
-    for (const Certificate& c : certificates.Certificates()) {
-        auto* item = new QTreeWidgetItem(list_);
-        item->setText(0, QString::fromStdString(c.IssuedTo));
-        item->setText(1, QString::fromStdString(c.IssuedBy));
-        item->setText(2, QString::fromStdString(c.FriendlyName));
-        item->setText(3, Date(c.ValidTo));
-        item->setToolTip(0, QString::fromStdString(c.KeyName));
+    std::vector<std::string> keys;
+    for (const Certificate& c : certificates.Certificates()) keys.push_back(c.KeyName);
+    // the rows are rebuilt only for another listing, never under the user's click on one of them
+    if (keys != shownKeys_) {
+        shownKeys_ = keys;
+        list_->clear();
+        for (const Certificate& c : certificates.Certificates()) {
+            auto* item = new QTreeWidgetItem(list_);
+            item->setText(0, QString::fromStdString(c.IssuedTo));
+            item->setText(1, QString::fromStdString(c.IssuedBy));
+            item->setText(2, QString::fromStdString(c.FriendlyName));
+            item->setText(3, Date(c.ValidTo));
+            item->setToolTip(0, QString::fromStdString(c.KeyName));
+        }
+        for (int i = 0; i + 1 < list_->columnCount(); ++i) {
+            list_->resizeColumnToContents(i);
+            list_->setColumnWidth(i, std::max(list_->columnWidth(i) + 24, 150));
+        }
     }
     const int selected = certificates.SelectedIndex();
-    if (selected >= 1 && selected <= list_->topLevelItemCount())
-        list_->setCurrentItem(list_->topLevelItem(selected - 1));
-    for (int i = 0; i + 1 < list_->columnCount(); ++i) {
-        list_->resizeColumnToContents(i);
-        list_->setColumnWidth(i, std::max(list_->columnWidth(i) + 24, 150));
-    }
+    QTreeWidgetItem* wanted =
+        selected >= 1 && selected <= list_->topLevelItemCount() ? list_->topLevelItem(selected - 1) : nullptr;
+    if (wanted && !wanted->isSelected()) list_->setCurrentItem(wanted);
+    if (!wanted) list_->clearSelection();
     --syncing_;
 }
 

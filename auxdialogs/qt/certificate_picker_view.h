@@ -1,6 +1,9 @@
 #pragma once
 // The window of the certificate picker: the four store tabs over the list of the current store's
 // certificates, OK and Cancel below.
+#include <string>
+#include <vector>
+
 #include "dialog/qt/form_view.h"
 
 class QTreeWidget;
@@ -26,6 +29,7 @@ class CertificatePickerView : public FormView {
 
     CertificatePickerForm& picker_;
     QTreeWidget* list_ = nullptr;
+    std::vector<std::string> shownKeys_;  // the certificates the rows show
 };
 
 }  // namespace qt
