@@ -110,11 +110,14 @@ void TlsStream::Fail(int error, const std::string& during) {
     broken_ = true;
     std::string reason = OpenSslReason();
     ERR_clear_error();
-    if (!lowerError_.empty()) throw SessionBroken(lowerError_);
-    if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty())) {
-        throw SessionBroken(established_ ? "The server closed the connection without ending TLS"
-                                         : "The server closed the connection during the TLS handshake");
+    if (!established_ && (lowerEnded_ || !lowerError_.empty())) {
+        // writing our part of the handshake into a closed connection fails too: the peer closed first
+        throw SessionBroken("The server closed the connection during the TLS handshake" +
+                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")"));
     }
+    if (!lowerError_.empty()) throw SessionBroken(lowerError_);
+    if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty()))
+        throw SessionBroken("The server closed the connection without ending TLS");
     if (reason.empty()) reason = "error " + std::to_string(error);
     throw SessionBroken(during + ": " + reason);
 }
