@@ -218,6 +218,18 @@ const RunCase kCases[] = {
      {},
      true,
      {}},
+    // the client's survived failures reach the log as errors without failing the run
+    {"TLS when offered, from a server without it: reported, then plain",
+     kPy,
+     {},
+     {{"RemoteDir", "/empty"}, {"SecurityMode", "4"}},
+     {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "2 The server does not offer TLS (*",
+      "0 Connected, logged on as {user}", "0 Retrieving filelist ...", "0 No files found.",
+      "0 Number of files downloaded : 0", "0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"},
+     {},
+     {},
+     false,
+     {}},
     // The listed folder is entered to probe each link; the named file is then fetched from the listed
     // folder, not from the folder a probe entered last.
     {"links probed, then the named file fetched from the listed folder",
