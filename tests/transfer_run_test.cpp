@@ -230,6 +230,16 @@ const RunCase kCases[] = {
      {},
      false,
      {}},
+    {"no local folder configured: nothing is fetched",
+     kPy,
+     {},
+     {{"LocalDir", " "}},
+     {"2 ERROR_FTP-DOWNLOAD: No local folder is configured to download into",
+      "2 Retry-count exceeded, aborting....."},
+     {},
+     {},
+     true,
+     {}},
     // The listed folder is entered to probe each link; the named file is then fetched from the listed
     // folder, not from the folder a probe entered last.
     {"links probed, then the named file fetched from the listed folder",

@@ -1,5 +1,7 @@
 #include "transfer/download_run.h"
 
+#include <stdexcept>
+
 #include "host/log_sink.h"
 #include "host/module_state.h"
 #include "settings/numeric_text.h"
@@ -43,6 +45,9 @@ void Start(FtpClient& ftp, const SettingsArray& data, const SettingsArray& orgDa
     DecodeForRun(data, orgData, m.Settings);
     m.HostCheckActive = true;
     CommandSettings& s = m.Settings;
+    // Without a folder the files would land in the file system's root.
+    if (s.LocalDir.find_first_not_of(' ') == std::string::npos)
+        throw std::runtime_error("No local folder is configured to download into");
     if (s.TimeoutSeconds < 1 || s.TimeoutSeconds > 999) s.TimeoutSeconds = 60;
     if (IsOn(s.TraceLog)) {
         const std::string file = PrepareTraceFile();
