@@ -163,10 +163,7 @@ inline QtUser::Step Answer(const std::string& title, const std::string& text, co
         EXPECT_EQ(box.text().toStdString(), text);
         for (QAbstractButton* b : box.buttons())
             if (b->text().remove('&') == button) {
-                QWidget* owner = box.parentWidget();
                 QTest::mouseClick(b, Qt::LeftButton);
-                // as a window manager does, the owner becomes the active window again
-                if (owner) owner->window()->activateWindow();
                 return;
             }
         ADD_FAILURE() << "no button " << button.toStdString();

@@ -48,6 +48,12 @@ void AddEntries(QMenu& menu, const std::vector<MenuEntry>& entries) {
     }
 }
 
+// A window that another one covered takes the keyboard again once that one has closed, also where no
+// window manager hands it back.
+void Reactivate(QWidget* window) {
+    if (window && window->isVisible()) window->activateWindow();
+}
+
 }  // namespace
 
 QtUiHost::QtUiHost() = default;
@@ -73,6 +79,7 @@ MessageAnswer QtUiHost::ShowMessage(const Form* owner, const MessageBox& message
         box.setStandardButtons(QMessageBox::Ok);
     }
     const int answer = box.exec();
+    Reactivate(box.parentWidget());
     if (message.buttons != MessageButtons::YesNo) return MessageAnswer::Ok;
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
@@ -83,19 +90,23 @@ void QtUiHost::Beep() {
 
 std::string QtUiHost::ChooseFolder(const Form* owner, const std::string& title,
                                    const std::string& startFolder) {
-    return QFileDialog::getExistingDirectory(WindowOf(owner), QString::fromStdString(title),
-                                             QString::fromStdString(startFolder))
-        .toStdString();
+    QWidget* window = WindowOf(owner);
+    const QString chosen = QFileDialog::getExistingDirectory(window, QString::fromStdString(title),
+                                                             QString::fromStdString(startFolder));
+    Reactivate(window);
+    return chosen.toStdString();
 }
 
 void QtUiHost::ShowModal(Form& form) {
-    std::unique_ptr<FormView> view = MakeView(form, *this, WindowOf(nullptr));
+    QWidget* owner = WindowOf(nullptr);
+    std::unique_ptr<FormView> view = MakeView(form, *this, owner);
     if (view) {
         open_.push_back(view.get());
         view->RunModal();
         open_.pop_back();
     }
     if (!form.IsClosed()) form.UserClose();
+    Reactivate(owner);
 }
 
 std::uint16_t QtUiHost::ShowPopupMenu(const Form& owner, const PopupMenu& menu, int x, int y) {
