@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <thread>
 
 #include "dialog/qt/qt_application.h"
@@ -51,13 +53,14 @@ class DisplayEnvironment {
 class Xvfb {
   public:
     Xvfb() : server_({"Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-noreset"}, dir_ / "xvfb.log") {
+        // the server writes its display number on a line of its own, among whatever else it reports
         for (int i = 0; i < 500 && display_.empty(); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            const std::string log = server_.Log();
-            std::size_t digits = 0;
-            while (digits < log.size() && std::isdigit(static_cast<unsigned char>(log[digits]))) ++digits;
-            if (digits > 0 && digits < log.size() && log[digits] == '\n')
-                display_ = ":" + log.substr(0, digits);
+            std::istringstream log(server_.Log());
+            for (std::string line; display_.empty() && std::getline(log, line) && !log.eof();) {
+                const auto digit = [](unsigned char c) { return std::isdigit(c) != 0; };
+                if (!line.empty() && std::all_of(line.begin(), line.end(), digit)) display_ = ":" + line;
+            }
         }
     }
     const std::string& Display() const { return display_; }  // empty when the server did not start
@@ -105,7 +108,7 @@ TEST(QtDisplay, CapsLockIsReadAndSwitchedOffThroughXkb) {
     Xvfb x;
     ASSERT_FALSE(x.Display().empty()) << x.Log();
     const std::unique_ptr<KeyboardState> keyboard = qt::OpenXkbKeyboard(x.Display());
-    ASSERT_NE(keyboard, nullptr);
+    ASSERT_NE(keyboard, nullptr) << x.Log();
     EXPECT_EQ(qt::OpenXkbKeyboard(":65001"), nullptr);
 
     keyboard->ToggleCapsLock();
