@@ -55,6 +55,8 @@ SSL* TlsContext::NewControlConnection() {
 
 SSL* TlsContext::NewDataConnection() {
     SSL* ssl = NewConnection(dataRole_);
+    // A data connection carries bulk records and never returns to clear text: OpenSSL may read ahead.
+    SSL_set_read_ahead(ssl, 1);
     // Strict servers refuse a data connection that does not resume the control connection's session.
     if (session_ != nullptr) SSL_set_session(ssl, session_);
     return ssl;

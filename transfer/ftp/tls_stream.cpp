@@ -174,30 +174,37 @@ std::optional<std::size_t> TlsStream::Read(char* buffer, std::size_t size) {
         }
         Established();
     }
-    std::size_t got = 0;
-    int rc = SSL_read_ex(ssl_, buffer, size, &got);
-    if (rc == 1) {
-        readWantsWrite_ = false;
-        return got;
-    }
-    int error = SSL_get_error(ssl_, rc);
-    switch (error) {
-        case SSL_ERROR_WANT_READ:
-        case SSL_ERROR_WANT_WRITE:
-            readWantsWrite_ = error == SSL_ERROR_WANT_WRITE;
-            return std::nullopt;
-        case SSL_ERROR_ZERO_RETURN:
-            ended_ = true;
-            return 0;
-        default:
-            // Many servers end a data connection by closing TCP without close_notify; whether every
-            // byte arrived is for the transfer to judge, which knows the size or the final reply.
-            if (lowerEnded_ && lowerError_.empty()) {
-                ERR_clear_error();
-                ended_ = endedWithoutClose_ = true;
-                return 0;
-            }
-            Fail(error, "TLS failed");
+    // As many records as are at hand: one write to the file per buffer, not per 16 KiB record.
+    std::size_t total = 0;
+    for (;;) {
+        std::size_t got = 0;
+        int rc = SSL_read_ex(ssl_, buffer + total, size - total, &got);
+        if (rc == 1) {
+            readWantsWrite_ = false;
+            total += got;
+            if (total == size) return total;
+            continue;
+        }
+        int error = SSL_get_error(ssl_, rc);
+        switch (error) {
+            case SSL_ERROR_WANT_READ:
+            case SSL_ERROR_WANT_WRITE:
+                readWantsWrite_ = error == SSL_ERROR_WANT_WRITE;
+                if (total > 0) return total;
+                return std::nullopt;
+            case SSL_ERROR_ZERO_RETURN:
+                ended_ = true;
+                return total;
+            default:
+                // Many servers end a data connection by closing TCP without close_notify; whether every
+                // byte arrived is for the transfer to judge, which knows the size or the final reply.
+                if (lowerEnded_ && lowerError_.empty()) {
+                    ERR_clear_error();
+                    ended_ = endedWithoutClose_ = true;
+                    return total;
+                }
+                Fail(error, "TLS failed");
+        }
     }
 }
 
