@@ -93,12 +93,12 @@ void FtpClient::Impl::Get(const std::string& remoteName, const std::string& loca
 void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
                            Waiter& waiter) {
     Control();
-    std::string spec = pattern;
-    if (spec.size() >= 2 && spec.front() == '"' && spec.back() == '"') spec = spec.substr(1, spec.size() - 2);
-    auto slash = spec.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string() : spec.substr(0, slash);
+    std::string unquoted = pattern;
+    if (unquoted.size() >= 2 && unquoted.front() == '"' && unquoted.back() == '"') unquoted = unquoted.substr(1, unquoted.size() - 2);
+    auto slash = unquoted.rfind('/');
+    std::string folder = slash == std::string::npos ? std::string() : unquoted.substr(0, slash);
     if (slash == 0) folder = "/";
-    std::string mask = slash == std::string::npos ? spec : spec.substr(slash + 1);
+    std::string mask = slash == std::string::npos ? unquoted : unquoted.substr(slash + 1);
     if (mask.empty()) mask = "*";
     if (localFolder.empty()) throw FtpError("No local folder given");
     if (!IsFolder(localFolder)) {
