@@ -94,7 +94,8 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                            Waiter& waiter) {
     Control();
     std::string unquoted = pattern;
-    if (unquoted.size() >= 2 && unquoted.front() == '"' && unquoted.back() == '"') unquoted = unquoted.substr(1, unquoted.size() - 2);
+    if (unquoted.size() >= 2 && unquoted.front() == '"' && unquoted.back() == '"')
+        unquoted = unquoted.substr(1, unquoted.size() - 2);
     auto slash = unquoted.rfind('/');
     std::string folder = slash == std::string::npos ? std::string() : unquoted.substr(0, slash);
     if (slash == 0) folder = "/";
