@@ -105,7 +105,10 @@ void DecodeForRun(const SettingsArray& data, const SettingsArray& orgData, Comma
             case FieldKind::Filter:
                 // The dialog saves "*" for an empty filter, which does not compile as a pattern: the run
                 // reads it as every name, as the dialog shows it when it opens the command again.
-                s.FileFilter = e == "*" ? "." : e;
+                if (e == "*")
+                    s.FileFilter = ".";
+                else
+                    s.FileFilter = e;
                 break;
             case FieldKind::Int16:
             case FieldKind::Int32:
