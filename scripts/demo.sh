@@ -13,8 +13,13 @@ cmake --build build -j "$(nproc)" --target vaultfetch klvrVaultfetch
 work=$(mktemp -d)
 server_pid=""
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  local rc=$?
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
+  exit "$rc"
 }
 trap cleanup EXIT
 
