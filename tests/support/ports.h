@@ -12,6 +12,8 @@ struct PortBlock {
 };
 
 std::uint16_t FreePort();
+// A listening TCP socket on 127.0.0.1:port (0: any port), or -1 when the port is taken.
+int ListenOnLoopback(std::uint16_t port);
 // count consecutive free ports.
 PortBlock FreePortBlock(int count);
 // True once something accepts connections on address:port (polls up to timeoutMs); address is

@@ -74,21 +74,6 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password) {
 // ---- the gateway ----
 namespace {
 
-int ListenOn(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 void Send(int fd, const std::string& text) {
     std::size_t sent = 0;
     while (sent < text.size()) {
@@ -163,7 +148,7 @@ void Relay(int a, int b, int stopFd) {
 FtpGateway::FtpGateway(int kind) : kind_(kind) {
     for (int attempt = 0; attempt < 20 && listenFd_ < 0; ++attempt) {
         port_ = FreePort();
-        listenFd_ = ListenOn(port_);
+        listenFd_ = ListenOnLoopback(port_);
     }
     if (listenFd_ < 0) throw std::runtime_error("gateway: no port");
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
@@ -259,7 +244,7 @@ void FtpGateway::Serve(int client) {
 Socks4aRelay::Socks4aRelay() {
     for (int attempt = 0; attempt < 20 && listenFd_ < 0; ++attempt) {
         port_ = FreePort();
-        listenFd_ = ListenOn(port_);
+        listenFd_ = ListenOnLoopback(port_);
     }
     if (listenFd_ < 0) throw std::runtime_error("socks4a relay: no port");
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);

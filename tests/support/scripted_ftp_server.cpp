@@ -20,21 +20,6 @@ namespace {
 
 constexpr int kStepTimeoutMs = 15000;
 
-int Listen(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 std::uint16_t LocalPort(int fd) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
@@ -113,7 +98,7 @@ ScriptedFtpServer::ScriptedFtpServer(const std::string& dialogue) {
     }
     for (int attempt = 0; attempt < 20 && listenFd_ < 0; ++attempt) {
         port_ = FreePort();
-        listenFd_ = Listen(port_);
+        listenFd_ = ListenOnLoopback(port_);
     }
     if (listenFd_ < 0) throw std::runtime_error("scripted server: no port");
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
@@ -207,7 +192,7 @@ void ScriptedFtpServer::Run() {
     auto newDataListener = [&] {
         CloseFd(dataListen);
         CloseFd(data);
-        dataListen = Listen(0);
+        dataListen = ListenOnLoopback(0);
         return LocalPort(dataListen);
     };
 
