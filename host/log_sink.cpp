@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "host/module_state.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -25,27 +26,13 @@ constexpr int kSendWaitMs = 20;
 // A line longer than a datagram can carry is cut rather than lost.
 constexpr std::size_t kMaxDatagram = 60 * 1024;
 
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 bool SendDatagram(const std::string& path, const std::string& payload, std::atomic<bool>& stalled) {
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     if (path.size() >= sizeof(addr.sun_path)) return false;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
-    Fd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    UniqueFd sock(::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (sock.get() < 0) return false;
     if (::connect(sock.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) return false;
     const std::string data = payload.size() > kMaxDatagram ? payload.substr(0, kMaxDatagram) : payload;

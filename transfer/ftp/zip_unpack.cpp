@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "transfer/ftp/ftp_error.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -23,20 +24,6 @@ struct ZipCloser {
 };
 struct ZipFileCloser {
     void operator()(zip_file_t* f) const { zip_fclose(f); }
-};
-
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
 };
 
 // The components of an entry name; nullopt when the name could lead outside the folder.
@@ -77,16 +64,16 @@ int OpenFolderAt(int parent, const std::string& name, const std::string& entry) 
 
 void Extract(zip_t* archive, zip_uint64_t index, const std::string& entry,
              const std::vector<std::string>& parts, int root, bool isFolder) {
-    auto folder = std::make_unique<Fd>(::dup(root));
+    auto folder = std::make_unique<UniqueFd>(::dup(root));
     std::size_t folderParts = isFolder ? parts.size() : parts.size() - 1;
     for (std::size_t i = 0; i < folderParts; ++i)
-        folder = std::make_unique<Fd>(OpenFolderAt(folder->get(), parts[i], entry));
+        folder = std::make_unique<UniqueFd>(OpenFolderAt(folder->get(), parts[i], entry));
     if (isFolder) return;
 
     static thread_local std::mt19937_64 random{std::random_device{}()};
     char temp[40];
     std::snprintf(temp, sizeof temp, ".klvr-%016llx.part", static_cast<unsigned long long>(random()));
-    Fd out(::openat(folder->get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    UniqueFd out(::openat(folder->get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (out.get() < 0) throw FtpError("Cannot write zip entry [" + entry + "]: " + std::strerror(errno));
     bool stored = false;
     struct Cleanup {
@@ -154,7 +141,7 @@ void UnpackZip(const std::string& archivePath, const std::string& folder) {
             throw FtpError("Zip entry is a symbolic link, refused [" + name + "]");
         if (!parts->empty()) entries.push_back({index, name, std::move(*parts), isFolder});
     }
-    Fd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (root.get() < 0) throw FtpError("Cannot open the folder [" + folder + "]: " + std::strerror(errno));
     for (const auto& entry : entries)
         Extract(archive.get(), entry.index, entry.name, entry.parts, root.get(), entry.folder);
