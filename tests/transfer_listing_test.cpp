@@ -48,9 +48,10 @@ TEST_F(ReadListingTest, FoldersFirstDotsDroppedLinksProbedFilterAppliedToEveryKi
     moduleState().Settings.FileFilter = "^[a-z]";
     folderLinks["ln-dir"] = 1;
     Listing l;
-    l.Entries = {{"b.txt", "F", 10}, {".", "D", 0},        {"sub", "d", 0},  {"..", "D", 0},
-                 {"ln-dir", "l", 0}, {"ln-file", "L", 5},  {"Zdir", "D", 0}, {"a.txt", "F", 3},
-                 {"zz", "D", 0},     {"Upper.txt", "F", 1}};
+    l.Entries = {{"b.txt", "F", 10, {}},   {".", "D", 0, {}},      {"sub", "d", 0, {}},
+                 {"..", "D", 0, {}},       {"ln-dir", "l", 0, {}}, {"ln-file", "L", 5, {}},
+                 {"Zdir", "D", 0, {}},     {"a.txt", "F", 3, {}},  {"zz", "D", 0, {}},
+                 {"Upper.txt", "F", 1, {}}};
     ASSERT_TRUE(Read(l));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"sub 0 -100", "zz 0 -100", "b.txt 10 000", "ln-dir 0 00-1",
                                                 "ln-file 5 0-10", "a.txt 3 000"}));
@@ -63,7 +64,10 @@ TEST_F(ReadListingTest, FoldersFirstDotsDroppedLinksProbedFilterAppliedToEveryKi
 TEST_F(ReadListingTest, UnsafeNamesArePassedOverWithAWarning) {
     moduleState().Settings.FileFilter = ".";
     Listing l;
-    l.Entries = {{"a/../../x", "F", 1}, {"ok", "F", 1}, {std::string("n\0ul", 4), "F", 1}, {"d/e", "D", 0}};
+    l.Entries = {{"a/../../x", "F", 1, {}},
+                 {"ok", "F", 1, {}},
+                 {std::string("n\0ul", 4), "F", 1, {}},
+                 {"d/e", "D", 0, {}}};
     ASSERT_TRUE(Read(l));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"ok 1 000"}));
     EXPECT_EQ(log().LevelsAndMessages(),
@@ -78,7 +82,7 @@ TEST_F(ReadListingTest, AnUnreadableListingGivesTheWarningBlockAndNoEntries) {
     Listing l;
     l.ListingFormat = kListingUnparsed;
     l.UnparsedText = "total garbage\r\n";
-    l.Entries = {{"readable.txt", "F", 1}};
+    l.Entries = {{"readable.txt", "F", 1, {}}};
     ASSERT_TRUE(Read(l));
     EXPECT_TRUE(Rows().empty());
     EXPECT_EQ(log().LevelsAndMessages(),
@@ -90,7 +94,7 @@ TEST_F(ReadListingTest, AnUnreadableListingGivesTheWarningBlockAndNoEntries) {
 TEST_F(ReadListingTest, ARejectedPatternFailsTheListingWithItsMessage) {
     moduleState().Settings.FileFilter = "[";
     Listing l;
-    l.Entries = {{"a", "F", 1}};
+    l.Entries = {{"a", "F", 1, {}}};
     EXPECT_FALSE(Read(l));
     EXPECT_TRUE(moduleState().ErrorFlag);
     const auto lines = log().LevelsAndMessages();
@@ -105,7 +109,7 @@ TEST_F(ReadListingTest, ARejectedPatternFailsTheListingWithItsMessage) {
 TEST_F(ReadListingTest, AFailedReturnFromAProbeFailsTheListing) {
     moduleState().Settings.FileFilter = ".";
     Listing l;
-    l.Entries = {{"ln", "L", 1}};
+    l.Entries = {{"ln", "L", 1, {}}};
     const bool ok = ReadListing(l, [](const std::string&, const std::string&) -> std::string {
         throw std::runtime_error("550 /pub: gone");
     });

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct RemoteEntry {
     Flag IsFolderLink = kFalse;
     std::string text;  // copied from the listing entry; nothing reads it
     std::int64_t number = 0;
+    std::optional<std::int64_t> modified;  // the listing entry's exact time, where it gave one
 };
 
 // Index 0 is a placeholder; entries are 1 to n.

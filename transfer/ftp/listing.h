@@ -1,6 +1,7 @@
 #pragma once
 // What List returns: the parsed entries of a LIST answer and the lines that could not be read.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ListEntry {
     std::string Name;       // the server's bytes, unchanged
     std::string Type;       // "D" folder, "L" link, "F" anything else
     std::int64_t Size = 0;  // bytes
+    // Seconds since 1970-01-01 UTC, only where the server states the time exactly (MLSD's "modify"):
+    // LIST times are local to the server and often cut to the minute or the day.
+    std::optional<std::int64_t> Modified;
 };
 
 struct Listing {
