@@ -1,4 +1,4 @@
-// The client against real servers (pyftpdlib and vsftpd) on 127.0.0.1.
+// The client against real servers (pyftpdlib, vsftpd, ProFTPD, Pure-FTPd) on 127.0.0.1.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +10,8 @@
 
 #include "support/ftp_servers.h"
 #include "support/private_accounts.h"
+#include "support/proftpd_server.h"
+#include "support/pure_ftpd_server.h"
 #include "support/temp_dir.h"
 #include "transfer/ftp/client.h"
 
@@ -30,13 +32,27 @@ class RealServer : public ::testing::TestWithParam<std::string> {
             port = py->Port();
             user = "user";
             password = "secret";
-        } else {
+        } else if (GetParam() == "vsftpd") {
             test::VsftpdOptions options;
             options.root = remote.Path();
             vs = std::make_unique<test::VsftpdServer>(options);
             port = vs->Port();
             user = "anonymous";
             password = "guest@";
+        } else if (GetParam() == "proftpd") {
+            test::ProFtpdOptions options;
+            options.root = remote.Path();
+            pro = std::make_unique<test::ProFtpdServer>(options);
+            port = pro->Port();
+            user = "anonymous";
+            password = "guest@";
+        } else {
+            test::PureFtpdOptions options;
+            options.users = {{"user", "secret", remote.Path()}};
+            pure = std::make_unique<test::PureFtpdServer>(options);
+            port = pure->Port();
+            user = "user";
+            password = "secret";
         }
         client.Timeout = 10000;
     }
@@ -46,6 +62,8 @@ class RealServer : public ::testing::TestWithParam<std::string> {
     TempDir local;
     std::unique_ptr<test::PyFtpdServer> py;
     std::unique_ptr<test::VsftpdServer> vs;
+    std::unique_ptr<test::ProFtpdServer> pro;
+    std::unique_ptr<test::PureFtpdServer> pure;
     std::uint16_t port = 0;
     std::string user;
     std::string password;
@@ -53,7 +71,7 @@ class RealServer : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(RealServer, SessionListGetAndFolders) {
-    remote.Write("a.txt", "alpha\r\nbeta\r\n");
+    remote.Write("a.txt", "alpha\nbeta\n");  // servers that convert send CR LF, the others LF
     remote.Write("name with blanks.bin", std::string(100000, '\x5a'));
     remote.Write("sub/deeper/c.dat", "c");
     remote.Write("sub/b.dat", "bb");
@@ -142,13 +160,23 @@ TEST_P(RealServer, DeletesAndRefusesWithItsReply) {
         options.handlerSetup = "handler.auth_failed_timeout = 0.01";
         py = std::make_unique<test::PyFtpdServer>(options);
         port = py->Port();
-    } else {
+    } else if (GetParam() == "vsftpd") {
         if (!test::CanUsePrivateAccounts()) GTEST_SKIP() << "vsftpd's local users need root";
         test::VsftpdOptions options;
         options.root = remote.Path();
         options.users = {{"user", "secret", remote.Path()}};
         vs = std::make_unique<test::VsftpdServer>(options);
         port = vs->Port();
+    } else if (GetParam() == "proftpd") {
+        test::ProFtpdOptions options;
+        options.users = {{"user", "secret", remote.Path()}};
+        pro = std::make_unique<test::ProFtpdServer>(options);
+        port = pro->Port();
+    } else {
+        test::PureFtpdOptions options;
+        options.users = {{"user", "secret", remote.Path()}};
+        pure = std::make_unique<test::PureFtpdServer>(options);
+        port = pure->Port();
     }
     client.Login("127.0.0.1", "user", "secret", "", port);
     client.Delete("gone.txt");
@@ -195,7 +223,8 @@ TEST(RealServerOnly, Ipv6BothModesAndNames) {
     EXPECT_EQ(ReadFile(local / "four.txt"), "six");
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values("pyftpdlib", "vsftpd"));
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
+                         ::testing::Values("pyftpdlib", "vsftpd", "proftpd", "pure_ftpd"));
 
 }  // namespace
 }  // namespace klvr

@@ -1,5 +1,6 @@
-// Downloads over TLS from real servers (pyftpdlib and vsftpd on 127.0.0.1) in every security mode each
-// of them supports; servers that insist on protected data wherever the mode promises it.
+// Downloads over TLS from real servers (pyftpdlib, vsftpd, ProFTPD, Pure-FTPd on 127.0.0.1) in the
+// security modes each of them supports; servers that insist on protected data wherever the mode
+// promises it.
 #include "support/tls_servers.h"
 
 #include <gtest/gtest.h>
@@ -20,9 +21,11 @@ using test::ReadFile;
 using test::TempDir;
 using test::TlsStart;
 
+enum class Server { Py, Vs, Pro, Pure };
+
 struct Case {
     std::string name;
-    bool vsftpd;
+    Server server;
     TlsStart start;
     int security;
     bool passive = true;
@@ -41,7 +44,23 @@ class TlsDownload : public ::testing::TestWithParam<Case> {
         tls.start = c.start;
         tls.tls12Only = c.tls12Only;
         stores.Put(0, "ROOT", test::TestCertificates::Shared().ca.certPem, "test-ca.pem");
-        if (c.vsftpd) {
+        if (c.server == Server::Pro) {
+            test::ProFtpdOptions options;
+            options.root = remote.Path();
+            test::UseTls(options, tls);
+            pro = std::make_unique<test::ProFtpdServer>(options);
+            port = pro->Port();
+            user = "anonymous";
+            password = "guest@";
+        } else if (c.server == Server::Pure) {
+            test::PureFtpdOptions options;
+            options.users = {{"user", "secret", remote.Path()}};
+            test::UseTls(options, tls, work);
+            pure = std::make_unique<test::PureFtpdServer>(options);
+            port = pure->Port();
+            user = "user";
+            password = "secret";
+        } else if (c.server == Server::Vs) {
             test::VsftpdOptions options;
             options.root = remote.Path();
             test::UseTls(options, tls, work);
@@ -65,7 +84,9 @@ class TlsDownload : public ::testing::TestWithParam<Case> {
         client.Passive = c.passive;
         client.OnErrorReported = [this](int, const std::string& text) { reported.push_back(text); };
     }
-    std::string ServerLog() const { return vs ? vs->Log() : py ? py->Log() : std::string(); }
+    std::string ServerLog() const {
+        return vs ? vs->Log() : py ? py->Log() : pro ? pro->Log() : pure ? pure->Log() : std::string();
+    }
 
     test::TestCertStores stores;
     TempDir work;
@@ -73,6 +94,8 @@ class TlsDownload : public ::testing::TestWithParam<Case> {
     TempDir local;
     std::unique_ptr<test::PyFtpdServer> py;
     std::unique_ptr<test::VsftpdServer> vs;
+    std::unique_ptr<test::ProFtpdServer> pro;
+    std::unique_ptr<test::PureFtpdServer> pure;
     std::uint16_t port = 0;
     std::string user;
     std::string password;
@@ -119,25 +142,29 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 INSTANTIATE_TEST_SUITE_P(Modes, TlsDownload,
                          ::testing::Values(
                              // pyftpdlib, which here also answers CCC
-                             Case{"Py_ExplicitProtected_5", false, TlsStart::Explicit, 5},
-                             Case{"Py_ExplicitClearData_4", false, TlsStart::Explicit, 4},
-                             Case{"Py_ExplicitWhenOffered_16", false, TlsStart::Explicit, 16},
-                             Case{"Py_ClearCommandsAfterLogon_1", false, TlsStart::Explicit, 1},
-                             Case{"Py_FirewallReady_9", false, TlsStart::Explicit, 9},
-                             Case{"Py_ImplicitProtected_3", false, TlsStart::Implicit, 3},
-                             Case{"Py_ImplicitClearData_2", false, TlsStart::Implicit, 2},
-                             Case{"Py_Active_1", false, TlsStart::Explicit, 1, false},
-                             Case{"Py_Tls12_5", false, TlsStart::Explicit, 5, true, true},
+                             Case{"Py_ExplicitProtected_5", Server::Py, TlsStart::Explicit, 5},
+                             Case{"Py_ExplicitClearData_4", Server::Py, TlsStart::Explicit, 4},
+                             Case{"Py_ExplicitWhenOffered_16", Server::Py, TlsStart::Explicit, 16},
+                             Case{"Py_ClearCommandsAfterLogon_1", Server::Py, TlsStart::Explicit, 1},
+                             Case{"Py_FirewallReady_9", Server::Py, TlsStart::Explicit, 9},
+                             Case{"Py_ImplicitProtected_3", Server::Py, TlsStart::Implicit, 3},
+                             Case{"Py_ImplicitClearData_2", Server::Py, TlsStart::Implicit, 2},
+                             Case{"Py_Active_1", Server::Py, TlsStart::Explicit, 1, false},
+                             Case{"Py_Tls12_5", Server::Py, TlsStart::Explicit, 5, true, true},
                              // vsftpd, which refuses a data connection that does not resume the session
-                             Case{"Vs_ExplicitProtected_5", true, TlsStart::Explicit, 5},
-                             Case{"Vs_ExplicitClearData_4", true, TlsStart::Explicit, 4},
-                             Case{"Vs_ExplicitWhenOffered_16", true, TlsStart::Explicit, 16},
-                             Case{"Vs_ImplicitProtected_3", true, TlsStart::Implicit, 3},
-                             Case{"Vs_ImplicitClearData_2", true, TlsStart::Implicit, 2},
-                             Case{"Vs_Active_5", true, TlsStart::Explicit, 5, false},
-                             Case{"Vs_Tls12_5", true, TlsStart::Explicit, 5, true, true},
-                             Case{"Vs_Tls12Implicit_3", true, TlsStart::Implicit, 3, true, true},
-                             Case{"Vs_Tls12Active_5", true, TlsStart::Explicit, 5, false, true}),
+                             Case{"Vs_ExplicitProtected_5", Server::Vs, TlsStart::Explicit, 5},
+                             Case{"Vs_ExplicitClearData_4", Server::Vs, TlsStart::Explicit, 4},
+                             Case{"Vs_ExplicitWhenOffered_16", Server::Vs, TlsStart::Explicit, 16},
+                             Case{"Vs_ImplicitProtected_3", Server::Vs, TlsStart::Implicit, 3},
+                             Case{"Vs_ImplicitClearData_2", Server::Vs, TlsStart::Implicit, 2},
+                             Case{"Vs_Active_5", Server::Vs, TlsStart::Explicit, 5, false},
+                             Case{"Vs_Tls12_5", Server::Vs, TlsStart::Explicit, 5, true, true},
+                             Case{"Vs_Tls12Implicit_3", Server::Vs, TlsStart::Implicit, 3, true, true},
+                             Case{"Vs_Tls12Active_5", Server::Vs, TlsStart::Explicit, 5, false, true},
+                             // ProFTPD and Pure-FTPd as their packages set them up
+                             Case{"Pro_ExplicitProtected_5", Server::Pro, TlsStart::Explicit, 5},
+                             Case{"Pro_ImplicitProtected_3", Server::Pro, TlsStart::Implicit, 3},
+                             Case{"Pure_ExplicitProtected_5", Server::Pure, TlsStart::Explicit, 5}),
                          CaseName);
 
 }  // namespace

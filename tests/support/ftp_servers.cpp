@@ -40,6 +40,13 @@ server.serve_forever()
 
 }  // namespace
 
+std::string UnpackedServerFile(const std::string& relative) {
+    std::string path = "/opt/klvr-test-servers/" + relative;
+    if (::access(path.c_str(), F_OK) != 0)
+        throw std::runtime_error(path + " is missing: run scripts/install-deps.sh");
+    return path;
+}
+
 PyFtpdServer::PyFtpdServer(PyFtpdOptions options) {
     std::string script = work_.Write("server.py", kPyFtpdScript);
     for (int attempt = 0; attempt < 5; ++attempt) {

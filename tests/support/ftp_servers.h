@@ -66,4 +66,8 @@ class VsftpdServer {
     std::unique_ptr<ChildProcess> process_;
 };
 
+// A file of the FTP server packages that cannot be installed beside vsftpd (each provides ftp-server) and
+// that scripts/install-deps.sh unpacks under /opt/klvr-test-servers; throws when it is missing.
+std::string UnpackedServerFile(const std::string& relative);
+
 }  // namespace klvr::test

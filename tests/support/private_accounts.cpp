@@ -14,7 +14,25 @@ std::string Trimmed(std::string text) {
     return text;
 }
 
-// A SHA-512 crypt hash as the shadow file holds it, made by the openssl program.
+// The lines of a passwd or shadow file without those of the named accounts.
+std::string WithoutAccounts(const std::string& file, const std::vector<Account>& accounts) {
+    std::string kept;
+    std::size_t start = 0;
+    while (start < file.size()) {
+        std::size_t end = file.find('\n', start);
+        end = end == std::string::npos ? file.size() : end + 1;
+        std::string line = file.substr(start, end - start);
+        bool replaced = false;
+        for (const auto& a : accounts) replaced = replaced || line.rfind(a.name + ":", 0) == 0;
+        if (!replaced) kept += line;
+        start = end;
+    }
+    if (!kept.empty() && kept.back() != '\n') kept += '\n';
+    return kept;
+}
+
+}  // namespace
+
 std::string CryptHash(const std::string& password, const TempDir& work) {
     std::string plain = work.Write("plain-password", password + "\n");
     std::string out = work / "password-hash";
@@ -27,8 +45,6 @@ std::string CryptHash(const std::string& password, const TempDir& work) {
     return hash;
 }
 
-}  // namespace
-
 int AccountUid(std::size_t index) {
     return 23456 + static_cast<int>(index);
 }
@@ -38,8 +54,10 @@ bool CanUsePrivateAccounts() {
 }
 
 std::vector<std::string> WithPrivateAccounts(const std::vector<Account>& accounts, const TempDir& work) {
-    std::string passwd = ReadFile("/etc/passwd");
-    std::string shadow = ReadFile("/etc/shadow");
+    // a test's account replaces the machine's one of the same name (e.g. "ftp", whose home is the
+    // anonymous root of some servers)
+    std::string passwd = WithoutAccounts(ReadFile("/etc/passwd"), accounts);
+    std::string shadow = WithoutAccounts(ReadFile("/etc/shadow"), accounts);
     for (std::size_t i = 0; i < accounts.size(); ++i) {
         const auto& a = accounts[i];
         std::string id = std::to_string(AccountUid(i));

@@ -25,4 +25,7 @@ std::vector<std::string> WithPrivateAccounts(const std::vector<Account>& account
 
 int AccountUid(std::size_t index);
 
+// A SHA-512 crypt hash of password as a shadow file holds it, made by the openssl program.
+std::string CryptHash(const std::string& password, const TempDir& work);
+
 }  // namespace klvr::test

@@ -1,12 +1,35 @@
 #include "support/tls_servers.h"
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 namespace klvr::test {
 namespace {
 
 const TestCertificate& ServerCertificate(const ServerTls& tls) {
     return tls.certificate != nullptr ? *tls.certificate : TestCertificates::Shared().server;
+}
+
+bool HasEcKey(const TestCertificate& cert) {
+    FILE* f = std::fopen(cert.certPem.c_str(), "r");
+    if (f == nullptr) throw std::runtime_error("cannot read " + cert.certPem.string());
+    X509* x509 = PEM_read_X509(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+    if (x509 == nullptr) throw std::runtime_error("no certificate in " + cert.certPem.string());
+    bool ec = EVP_PKEY_get_base_id(X509_get0_pubkey(x509)) == EVP_PKEY_EC;
+    X509_free(x509);
+    return ec;
+}
+
+std::string OpenSslTls12Only(const TempDir& work) {
+    return "OPENSSL_CONF=" + work.Write("openssl.cnf",
+                                        "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\n"
+                                        "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n");
 }
 
 std::string Quoted(const std::string& text) {
@@ -127,12 +150,43 @@ void UseTls(VsftpdOptions& options, const ServerTls& tls, const TempDir& work) {
         lines.push_back("ssl_request_cert=NO");
     }
     options.extraConfig.insert(options.extraConfig.end(), lines.begin(), lines.end());
-    if (tls.tls12Only) {
-        std::string conf = work.Write("openssl.cnf",
-                                      "openssl_conf = conf\n[conf]\nssl_conf = ssl\n[ssl]\n"
-                                      "system_default = tls\n[tls]\nMaxProtocol = TLSv1.2\n");
-        options.environment.push_back("OPENSSL_CONF=" + conf);
+    if (tls.tls12Only) options.environment.push_back(OpenSslTls12Only(work));
+}
+
+void UseTls(ProFtpdOptions& options, const ServerTls& tls) {
+    const TestCertificate& cert = ServerCertificate(tls);
+    const std::string kind = HasEcKey(cert) ? "EC" : "RSA";
+    std::vector<std::string> lines = {
+        "<IfModule mod_tls.c>",
+        "TLSEngine on",
+        "TLS" + kind + "CertificateFile " + cert.certPem.string(),
+        "TLS" + kind + "CertificateKeyFile " + cert.keyPem.string(),
+    };
+    if (tls.start == TlsStart::Implicit) lines.push_back("TLSOptions UseImplicitSSL");
+    if (tls.requireClientCertificate) {
+        lines.push_back("TLSVerifyClient on");
+        lines.push_back("TLSCACertificateFile " + TestCertificates::Shared().ca.certPem.string());
     }
+    if (tls.tls12Only) lines.push_back("TLSProtocol TLSv1.2");
+    lines.push_back("</IfModule>");
+    options.extraConfig.insert(options.extraConfig.end(), lines.begin(), lines.end());
+}
+
+void UseTls(PureFtpdOptions& options, const ServerTls& tls, const TempDir& work) {
+    if (tls.start == TlsStart::Implicit) throw std::invalid_argument("Pure-FTPd has no implicit TLS");
+    const TestCertificate& cert = ServerCertificate(tls);
+    std::string certFile = cert.certPem.string();
+    std::string ciphers = "HIGH";
+    if (tls.requireClientCertificate) {
+        // the server verifies client certificates against the CAs of its own certificate file
+        certFile =
+            work.Write("pure-ftpd-cert.pem", ReadFile(cert.certPem.string()) +
+                                                 ReadFile(TestCertificates::Shared().ca.certPem.string()));
+        ciphers = "-C:" + ciphers;
+    }
+    options.extraArguments.insert(options.extraArguments.end(),
+                                  {"-Y", "1", "-J", ciphers, "-2", certFile + "," + cert.keyPem.string()});
+    if (tls.tls12Only) options.environment.push_back(OpenSslTls12Only(work));
 }
 
 }  // namespace klvr::test
