@@ -6,6 +6,7 @@
 
 #include "settings/command_settings.h"
 #include "settings/field_table.h"
+#include "util/private_file.h"
 
 namespace klvr::cli {
 namespace {
@@ -56,13 +57,12 @@ void WriteCommandFile(const std::string& path, const abi::StringArray& saved) {
         if (at < 0 || at >= static_cast<int>(saved.values.size())) continue;
         j[std::string(f.name)] = saved.values[static_cast<std::size_t>(at)];
     }
-    const std::string tmp = path + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::trunc | std::ios::binary);
-        out << j.dump(2) << "\n";
-        if (!out) throw CommandFileError("cannot write " + tmp);
+    // The file holds the password: it keeps its mode and owner, and is never seen half written.
+    try {
+        ReplaceFileContent(path, j.dump(2) + "\n");
+    } catch (const std::runtime_error& e) {
+        throw CommandFileError(e.what());
     }
-    if (std::rename(tmp.c_str(), path.c_str()) != 0) throw CommandFileError("cannot replace " + path);
 }
 
 void StripPasswordMarker(abi::StringArray& data) {

@@ -1,13 +1,25 @@
 #pragma once
+#include <sys/types.h>
+
 #include <atomic>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
+#include "host/log_sink.h"
+
 namespace klvr::cli {
 
+// Another receiver already listens for the instance: its lines would be split between the two.
+class InstanceTaken : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
 // The host's side of the log sink: a datagram socket for one instance whose lines are printed as
-// "dd-mm-yyyy hh:nn:ss.ms LEVEL message".
+// "dd-mm-yyyy hh:nn:ss.ms LEVEL message". A socket that another receiver still answers on is never
+// taken over (InstanceTaken), and only the socket this receiver bound is removed when it ends.
 class LogReceiver {
   public:
     explicit LogReceiver(const std::string& instance, std::FILE* out = stderr);
@@ -23,15 +35,23 @@ class LogReceiver {
     void RunUntil(const std::atomic<bool>& stop);  // receive on the caller's thread
 
   private:
+    void Bind(const std::string& instance, const std::string& path);
     void PrintPending(int timeoutMs);
 
     std::FILE* out_;
     std::string path_;
     int fd_ = -1;
     int wake_ = -1;
+    dev_t boundDevice_ = 0;
+    ino_t boundInode_ = 0;
     std::thread thread_;
 };
 
 std::string LevelWord(int level);
+
+// A received line as it is printed: its stamp, level word and message, with every control character
+// shown as an escape; a line break of the message continues on an indented line, so no message can
+// print a line that passes for one of its own stamped lines.
+std::string PrintedLine(const LogDatagram& line);
 
 }  // namespace klvr::cli

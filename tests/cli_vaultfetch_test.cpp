@@ -1,14 +1,22 @@
 // The vaultfetch host program, run as a user runs it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 
+#include "host/log_sink.h"
+#include "host/module_state.h"
 #include "support/process.h"
+#include "support/temp_dir.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -96,7 +104,10 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     EXPECT_TRUE(out["userVariables"].empty());
     EXPECT_TRUE(out["localVars"].empty());
 
-    const auto quiet = Cli({"run", file, "--no-daemon"});
+    // two attempts are enough to show that no line reaches the terminal (and spare a pause)
+    std::string twice = test::ReadFile(file);
+    twice.replace(twice.find("\"RetryCount\": \"3\""), 17, "\"RetryCount\": \"2\"");
+    const auto quiet = Cli({"run", Write("twice.json", twice), "--no-daemon"});
     EXPECT_EQ(quiet.exitCode, 1);
     EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
 }
@@ -116,6 +127,73 @@ TEST_F(VaultfetchCli, DaemonPrintsTheLinesOfItsInstance) {
     EXPECT_EQ(daemon.exitCode, 0) << daemon.err;
     EXPECT_NE(daemon.out.find(" warning Retrying 2/2 ....."), std::string::npos) << daemon.out;
     EXPECT_NE(daemon.out.find(" error Retry-count exceeded, aborting....."), std::string::npos) << daemon.out;
+}
+
+// Waits until a receiver has bound the instance's socket.
+std::string BoundSocket(const std::string& instance) {
+    const std::string path = *DaemonSocketPath(instance);
+    for (int i = 0; i < 500 && !fs::exists(path); ++i) ::usleep(10 * 1000);
+    return path;
+}
+
+// One receiver per instance: a second one, or a run that would receive for it, is refused by name and
+// takes nothing from the first; a receiver that ends removes its own socket only. Every message prints
+// so that nothing in it passes for a stamped line.
+TEST_F(VaultfetchCli, ReceiversOwnTheirInstanceAndPrintUnforgeableLines) {
+    const std::string file = Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "RemotePort": "9",
+        "TimeoutSeconds": "5", "RetryCount": "1", "SecurityMode": "8", "ManualPortRange": "0::"})");
+    const std::string instance = "cli-owner-" + std::to_string(::getpid());
+    moduleState().DaemonInstance = instance;
+    test::ProcessResult second, run, successor;
+    const auto first = test::RunProcess(
+        {KLVR_CLI_PATH, "daemon", "--instance", instance}, std::chrono::seconds(60), {}, [&](int firstPid) {
+            const std::string path = BoundSocket(instance);
+            second = Cli({"daemon", "--instance", instance});
+            run = Cli({"run", file, "--instance", instance});
+            WriteLog("first\r\nsecond \x1b[2J\n01-01-2000 00:00:00.0 error FORGED", LogLevel::Warning);
+            WriteLog("- one reason\r\n- another reason\r\n", LogLevel::Warning);
+            // the name is taken over behind the first receiver's back; its end must leave the new socket
+            ::usleep(300 * 1000);
+            ::unlink(path.c_str());
+            successor = test::RunProcess({KLVR_CLI_PATH, "daemon", "--instance", instance},
+                                         std::chrono::seconds(60), {}, [&](int successorPid) {
+                                             BoundSocket(instance);
+                                             ::kill(firstPid, SIGINT);
+                                             ::usleep(500 * 1000);
+                                             WriteLog("for the successor", LogLevel::Information);
+                                             ::usleep(300 * 1000);
+                                             ::kill(successorPid, SIGINT);
+                                         });
+        });
+    for (const auto* refused : {&second, &run}) {
+        EXPECT_EQ(refused->exitCode, 2) << refused->err;
+        EXPECT_NE(refused->err.find("\"" + instance + "\""), std::string::npos) << refused->err;
+        EXPECT_EQ(std::count(refused->err.begin(), refused->err.end(), '\n'), 1) << refused->err;
+    }
+    EXPECT_EQ(first.exitCode, 0) << first.err;
+    EXPECT_NE(first.out.find(" warning first\n    second \\x1b[2J\n    01-01-2000 00:00:00.0 error FORGED\n"),
+              std::string::npos)
+        << first.out;
+    EXPECT_NE(first.out.find(" warning - one reason\n    - another reason\n"), std::string::npos)
+        << first.out;
+    EXPECT_EQ(first.out.find("\n01-01-2000"), std::string::npos) << first.out;
+    EXPECT_EQ(successor.exitCode, 0) << successor.err;
+    EXPECT_NE(successor.out.find(" info for the successor\n"), std::string::npos) << successor.out;
+    EXPECT_FALSE(fs::exists(*DaemonSocketPath(instance)));
+
+    // a socket left by a receiver that did not end cleanly is taken over
+    const std::string path = *DaemonSocketPath(instance);
+    {
+        const UniqueFd dead(::socket(AF_UNIX, SOCK_DGRAM, 0));
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strcpy(addr.sun_path, path.c_str());
+        ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    }
+    const auto taken = Cli({"run", file, "--instance", instance});
+    EXPECT_EQ(taken.exitCode, 1) << taken.err;
+    EXPECT_NE(taken.err.find(" error Retry-count exceeded, aborting....."), std::string::npos) << taken.err;
+    EXPECT_FALSE(fs::exists(path));
 }
 
 TEST_F(VaultfetchCli, ConfigureWithoutASaveLeavesTheFileUntouched) {

@@ -1,14 +1,12 @@
 #include "transfer/trace_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
+
+#include "util/private_file.h"
 
 namespace klvr {
 namespace {
@@ -24,18 +22,6 @@ std::string StateFolder() {
     return std::string(home) + "/.local/state";
 }
 
-// Opens for appending, creating the file private to the user; a symbolic link in its place is refused.
-int OpenForAppend(const std::string& file) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const int code = errno;
-        throw std::runtime_error(
-            "Cannot open the trace file [" + file +
-            "]: " + (code == ELOOP ? std::string("it is a symbolic link") : std::strerror(code)));
-    }
-    return fd;
-}
-
 }  // namespace
 
 std::string PrepareTraceFile() {
@@ -46,16 +32,12 @@ std::string PrepareTraceFile() {
         ::chmod(folder.c_str(), 0700);
     }
     const std::string file = folder + "/" + kTraceName;
-    ::close(OpenForAppend(file));
+    AppendToPrivateFile(file, "");
     return file;
 }
 
 void AppendTraceLine(const std::string& file, const std::string& line) {
-    const int fd = OpenForAppend(file);
-    const std::string text = line + "\r\n";
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    ::close(fd);
-    if (written != static_cast<ssize_t>(text.size())) throw std::runtime_error("Cannot write the trace file");
+    AppendToPrivateFile(file, line + "\r\n");
 }
 
 }  // namespace klvr

@@ -1,6 +1,6 @@
 #pragma once
 // The protocol trace file: klvrVaultfetch.log in $XDG_STATE_HOME (default ~/.local/state), private to
-// the user (mode 0600) and never written through a symbolic link.
+// the user (mode 0600), never written through a symbolic link and never anything but a regular file.
 #include <string>
 
 namespace klvr {

@@ -1,9 +1,10 @@
 #include "transfer/ftp/trace_log.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cctype>
+#include <exception>
+
+#include "util/printable_text.h"
+#include "util/private_file.h"
 
 namespace klvr {
 
@@ -36,23 +37,14 @@ void TraceLog::Reply(const std::string& line) {
 
 void TraceLog::Append(const std::string& prefix, const std::string& line) {
     if (file_.empty()) return;
-    std::string text = prefix;
-    // A server's reply must not be able to forge lines of its own in the trace.
-    for (char c : line) text += (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f ? '?' : c;
-    text += "\r\n";
-    // Opened for every line, so that other writers of the same file (the progress lines) interleave.
-    int fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    const char* data = text.data();
-    std::size_t left = text.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        data += n;
-        left -= static_cast<std::size_t>(n);
+    // A server's reply must not be able to forge lines of its own in the trace, nor reach the terminal
+    // of whoever reads it as control sequences. Opened for every line, so that other writers of the same
+    // file (the progress lines) interleave.
+    try {
+        AppendToPrivateFile(file_, prefix + Printable(line) + "\r\n");
+    } catch (const std::exception&) {
+        // the trace is a help, never a reason for a call to fail
     }
-    ::close(fd);
 }
 
 }  // namespace klvr
