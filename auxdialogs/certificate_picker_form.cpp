@@ -4,6 +4,7 @@
 
 #include "host/log_sink.h"
 #include "host/module_state.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -44,7 +45,9 @@ CertificatePickerForm::CertificatePickerForm(UiHost& ui) : Form("frmCert", "Sele
     list_.OnSelectionChanged = [this] { CertificateList1_SelectionChanged(); };
     list_.OnAccept = [this] { CertificateList1_Accept(); };
     // A file of the store that cannot be read is passed over; the user sees the others, the log says why.
-    list_.OnError = [](const std::string& text) { WriteLog("WARNING: " + text, LogLevel::Warning); };
+    list_.OnError = [](const std::string& text) {
+        WriteLog("WARNING: " + Printable(text), LogLevel::Warning);
+    };
     Form_Load();
 }
 
@@ -59,7 +62,7 @@ void CertificatePickerForm::RefreshList() {
     try {
         list_.Refresh();
     } catch (const std::exception& e) {
-        WriteLog(std::string("WARNING: ") + e.what(), LogLevel::Warning);
+        WriteLog("WARNING: " + Printable(e.what()), LogLevel::Warning);
     }
     CertificateList1_SelectionChanged();
 }

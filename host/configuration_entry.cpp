@@ -9,6 +9,7 @@
 #include "host/toolbox.h"
 #include "settings/numeric_text.h"
 #include "settings/settings_codec.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -60,7 +61,7 @@ void Props(const std::string& module, const SettingsArray& data) {
     std::string reason;
     const std::shared_ptr<UiHost> ui = MakeUiHost(reason);
     if (!ui) {
-        const std::string line = "ERROR: The configuration dialog cannot be shown: " + reason;
+        const std::string line = "ERROR: The configuration dialog cannot be shown: " + Printable(reason);
         WriteLog(line, LogLevel::Error);
         std::fprintf(stderr, "%s\n", line.c_str());
         return;

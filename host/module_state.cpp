@@ -26,6 +26,11 @@ void ResetModuleState() {
     Instance() = std::make_unique<ModuleState>();
 }
 
+bool BusyOnAnotherThread() {
+    const std::thread::id owner = moduleState().CallThread.load();
+    return owner != std::thread::id{} && owner != std::this_thread::get_id();
+}
+
 void UnloadAllForms() {
     ModuleState& m = moduleState();
     m.runSession.reset();

@@ -3,11 +3,13 @@
 // library is loaded. Reached through moduleState() only; tests reset it with ResetModuleState().
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/host_lists.h"
@@ -21,6 +23,7 @@ class RunSession;         // the hidden home of the FTP client during a run
 class Dispatcher;         // a thread's task queue (util/dispatcher.h)
 class ConfigurationForm;  // the configuration dialog while Props shows it
 class UiHost;             // message boxes, modal forms and choosers of the user interface
+class CWaitNDispatch;     // a dispatching pause (util/wait_n_dispatch.h)
 
 using DownloadAttempt = std::function<void(const SettingsArray& data, const SettingsArray& orgData)>;
 
@@ -35,6 +38,10 @@ struct ModuleState {
     std::string AuthorText;
     std::optional<std::array<ModType, 2>> ModuleInfoTable;
     std::int16_t ModuleCount = 0;
+
+    // The thread inside RunP or Props while one runs. There is one module state per process, so a call
+    // from another thread meanwhile is refused rather than let loose on the state the run works on.
+    std::atomic<std::thread::id> CallThread{};
 
     // host switches
     bool AutoLogEnabled = false;
@@ -61,6 +68,11 @@ struct ModuleState {
     // run driver
     std::int16_t AttemptCounter = 0;
     std::int32_t RetryCount = 0;
+    // The pause before the first retry; each further one doubles, up to 60 times this. Only tests
+    // shorten it, so that their retries do not take seconds.
+    std::chrono::milliseconds RetryPauseUnit{1000};
+    // The pause between two attempts while it lasts, for the host's Abort to end it at once.
+    CWaitNDispatch* RetryPause = nullptr;
 
     // settings
     CommandSettings Settings;
@@ -90,6 +102,9 @@ struct ModuleState {
 
 ModuleState& moduleState();
 void ResetModuleState();
+
+// True while RunP or Props runs on a thread other than the caller's.
+bool BusyOnAnotherThread();
 
 // Unloads every form of the plug-in: the run session with its FTP client, and the configuration dialog.
 void UnloadAllForms();

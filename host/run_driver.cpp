@@ -1,5 +1,6 @@
 #include "host/run_driver.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "host/log_sink.h"
@@ -7,6 +8,9 @@
 #include "host/toolbox.h"
 #include "settings/numeric_text.h"
 #include "transfer/download_run.h"
+#include "util/dispatcher.h"
+#include "util/printable_text.h"
+#include "util/wait_n_dispatch.h"
 
 namespace klvr {
 namespace {
@@ -25,6 +29,26 @@ void Attempt(const SettingsArray& data, const SettingsArray& orgData) {
     if (m.downloadAttempt) m.downloadAttempt(data, orgData);
 }
 
+// Waits before the next attempt, so that a failing server is not hammered (nor an account locked by a
+// storm of failed logons), while the thread keeps dispatching. False when the host asked to stop: no
+// further attempt starts then.
+bool PauseBeforeRetry(int next) {
+    ModuleState& m = moduleState();
+    try {
+        CWaitNDispatch pause;
+        m.RetryPause = &pause;
+        struct Forget {
+            ~Forget() { moduleState().RetryPause = nullptr; }
+        } forget;
+        // The host's Abort posts to this queue; the wait runs it, and it ends the wait.
+        m.RunDispatcher.store(Dispatcher::ForThisThread());
+        if (!m.AbortRequested)
+            pause.Wait(static_cast<std::int32_t>(RetryPauseBefore(next, m.RetryPauseUnit).count()));
+    } catch (...) {
+    }
+    return !m.AbortRequested;
+}
+
 }  // namespace
 
 void RunP(const std::string& module, const SettingsArray& data, const SettingsArray& orgData) {
@@ -38,7 +62,7 @@ void RunP(const std::string& module, const SettingsArray& data, const SettingsAr
     m.ErrorFlag = false;
     const std::string upper = UpperCase(module);
     if (upper != kModuleName) {
-        WriteLog("WARNING: Module [" + upper + "] is unknown!", LogLevel::Warning);
+        WriteLog("WARNING: Module [" + Printable(upper) + "] is unknown!", LogLevel::Warning);
     } else {
         Step_([] { LoadRunSession(); });
         m.AttemptCounter = 1;
@@ -52,19 +76,30 @@ void RunP(const std::string& module, const SettingsArray& data, const SettingsAr
         while (m.AttemptCounter != -1 && m.AttemptCounter < m.RetryCount &&
                m.AttemptCounter < std::numeric_limits<std::int16_t>::max()) {
             Step_([] { LogoutRunSession(); });
+            if (!PauseBeforeRetry(m.AttemptCounter + 1)) break;
             WriteLog("Retrying " + std::to_string(m.AttemptCounter + 1) + "/" + std::to_string(m.RetryCount) +
                          " .....",
                      LogLevel::Warning);
             ++m.AttemptCounter;
             Step_([&] { Attempt(data, orgData); });
         }
-        // A run whose attempts all failed reads as a failure, also with a retry count of 0 or below.
+        // A run whose attempts all failed reads as a failure, also with a retry count of 0 or below, and
+        // so does one the host stopped before its attempts were used up.
         if (m.AttemptCounter != -1) {
             WriteLog("Retry-count exceeded, aborting.....", LogLevel::Error);
             m.ErrorFlag = true;
         }
     }
     ReleaseAll(true);
+}
+
+std::chrono::milliseconds RetryPauseBefore(int next, std::chrono::milliseconds unit) {
+    const int doublings = std::clamp(next - 2, 0, 6);
+    return std::min(unit * (1 << doublings), unit * 60);
+}
+
+void EndRetryPause() {
+    if (CWaitNDispatch* pause = moduleState().RetryPause) pause->Cancel();
 }
 
 void ReleaseAll(bool keepResults) {

@@ -25,7 +25,8 @@ Toolbox::Toolbox() {
     ++gLiveObjects;
 }
 Toolbox::~Toolbox() {
-    ReleaseAll(false);
+    // An object released on another thread while a run goes on leaves the clean-up to that run.
+    if (!BusyOnAnotherThread()) ReleaseAll(false);
     --gLiveObjects;
 }
 int Toolbox::LiveObjects() {
@@ -111,8 +112,13 @@ std::string Toolbox::Data(std::int16_t i) const {
 void Toolbox::Abort() {
     ModuleState& m = moduleState();
     m.AbortRequested = true;
-    // The run's thread may be pausing between files; the task stops its client there and then.
-    if (auto run = m.RunDispatcher.load()) run->Post([] { ActOnAbortRequest(); });
+    // The run's thread may be pausing between files or attempts; the task stops its client there and
+    // then, and ends the pause.
+    if (auto run = m.RunDispatcher.load())
+        run->Post([] {
+            ActOnAbortRequest();
+            EndRetryPause();
+        });
 }
 
 void Toolbox::Props(const std::string& module, const SettingsArray& data) {

@@ -4,12 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "host/host_lists.h"
+#include "host/module_state.h"
 #include "host/toolbox.h"
 #include "klvr/toolbox.h"
 #include "settings/settings_array.h"
@@ -32,6 +35,7 @@ char* Dup(const std::string& s) {
 template <typename Body>
 klvr_status Guard(klvr_toolbox* t, Body&& body) {
     if (!t) return KLVR_E_INVALID_ARGUMENT;
+    if (klvr::BusyOnAnotherThread()) return KLVR_E_BUSY;
     try {
         body(t->object);
         return KLVR_OK;
@@ -42,6 +46,20 @@ klvr_status Guard(klvr_toolbox* t, Body&& body) {
     } catch (...) {
         return KLVR_E_FAILED;
     }
+}
+
+// RunP and Props work on the one module state of the process from start to end: one of them at a time.
+template <typename Body>
+klvr_status Exclusive(klvr_toolbox* t, Body&& body) {
+    if (!t) return KLVR_E_INVALID_ARGUMENT;
+    std::atomic<std::thread::id>& owner = klvr::moduleState().CallThread;
+    std::thread::id none;
+    if (!owner.compare_exchange_strong(none, std::this_thread::get_id())) return KLVR_E_BUSY;
+    struct Leave {
+        std::atomic<std::thread::id>& owner;
+        ~Leave() { owner.store(std::thread::id{}); }
+    } leave{owner};
+    return Guard(t, std::forward<Body>(body));
 }
 
 klvr::SettingsArray ToArray(const klvr_string_array_in& in) {
@@ -144,6 +162,9 @@ const char* klvr_status_text(klvr_status s) {
             return "Invalid procedure call or argument";
         case KLVR_E_CLASS_NOT_AVAILABLE:
             return "Class not available";
+        case KLVR_E_BUSY:
+            return "The plug-in is running RunP or Props for another caller in this process; only Abort "
+                   "is taken until that call has ended";
         default:
             return "The plug-in failed";
     }
@@ -258,10 +279,17 @@ klvr_status klvr_SetGlobalConstants(klvr_toolbox* t, klvr_string_array_in v) {
     return Guard(t, [&](klvr::Toolbox& o) { o.SetGlobalConstants(ToArray(v)); });
 }
 klvr_status klvr_Abort(klvr_toolbox* t) {
-    return Guard(t, [&](klvr::Toolbox& o) { o.Abort(); });
+    // the one member meant for another thread while a run blocks its own
+    if (!t) return KLVR_E_INVALID_ARGUMENT;
+    try {
+        t->object.Abort();
+        return KLVR_OK;
+    } catch (...) {
+        return KLVR_E_FAILED;
+    }
 }
 klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in data) {
-    return Guard(t, [&](klvr::Toolbox& o) {
+    return Exclusive(t, [&](klvr::Toolbox& o) {
 #if defined(KLVR_HAVE_QT)
         // only the dialog brings Qt in: a run never starts it
         klvr::qt::InstallQtUiHostFactory();
@@ -271,7 +299,8 @@ klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in
 }
 klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in data,
                       klvr_string_array_in orgData) {
-    return Guard(t, [&](klvr::Toolbox& o) { o.RunP(module ? module : "", ToArray(data), ToArray(orgData)); });
+    return Exclusive(
+        t, [&](klvr::Toolbox& o) { o.RunP(module ? module : "", ToArray(data), ToArray(orgData)); });
 }
 klvr_status klvr_GetInfo(klvr_toolbox* t) {
     return Guard(t, [&](klvr::Toolbox& o) { o.GetInfo(); });

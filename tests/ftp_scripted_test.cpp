@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -229,6 +231,63 @@ TEST(ScriptedTransfer, SilentServerTimesOutEverywhere) {
         EXPECT_EQ(client.State(), 0) << c.name;
         EXPECT_FALSE(test::Exists(local / "f")) << c.name;
         EXPECT_EQ(Session::Files(local.Path()), std::vector<std::string>{}) << c.name;
+    }
+}
+
+// A server that trickles a byte at a time is never silent for long: a reply and the logon must still
+// end within the time-out, while data that keeps flowing may take as long as it takes.
+TEST(ScriptedTransfer, TricklingServerTimesOutWhereAnAnswerMustEnd) {
+    auto trickle = [](const std::string& text) {
+        std::string steps;
+        char hex[8];
+        for (unsigned char c : text) {
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            steps += std::string(">| ") + hex + "\nsleep 250\n";
+        }
+        return steps;
+    };
+    const std::string listing = "< EPSV\n> 229 ok ({epsv})\n< LIST\n> 150 go\n";
+    std::string dataDrip;
+    for (int i = 0; i < 10; ++i)
+        dataDrip += "data -rw-r--r-- 1 u g 1 Jan 01 2026 f" + std::to_string(i) + "\\r\\n\nsleep 250\n";
+    struct Case {
+        const char* name;
+        std::string dialogue;  // complete, greeting included
+        bool completes;
+    };
+    const Case cases[] = {
+        {"greeting", trickle("220 hello, at a snail's pace\r\n"), false},
+        {"endless 120",
+         [] {
+             std::string steps;
+             for (int i = 0; i < 24; ++i) steps += "> 120 wait a little\nsleep 250\n";
+             return steps + "> 220 ready";
+         }(),
+         false},
+        {"final reply", kLogon + listing + "data-close\n" + trickle("226 done, at a snail's pace\r\n"),
+         false},
+        {"trickling data", kLogon + listing + dataDrip + "data-close\n> 226 done", true},
+    };
+    for (const auto& c : cases) {
+        test::ScriptedFtpServer server(c.dialogue);
+        FtpClient client;
+        client.Timeout = 1000;
+        const auto start = std::chrono::steady_clock::now();
+        std::string failure;
+        try {
+            client.Login("127.0.0.1", "u", "p", "", server.Port());
+            EXPECT_EQ(client.List().Entries.size(), 10u) << c.name;
+        } catch (const FtpError& e) {
+            failure = e.what();
+        }
+        if (c.completes) {
+            EXPECT_EQ(failure, "") << c.name;
+            continue;
+        }
+        EXPECT_EQ(failure.rfind("Timed out after 1000 ms", 0), 0u) << c.name << ": " << failure;
+        // the trickle would have gone on for five seconds and more
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4)) << c.name;
+        EXPECT_EQ(client.State(), 0) << c.name;
     }
 }
 

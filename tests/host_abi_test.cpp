@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "klvr/toolbox.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -77,6 +81,58 @@ TEST_F(Plugin, NullArgumentsAreRefusedNotDereferenced) {
     klvr::abi::Toolbox t(f_);
     EXPECT_EQ(f_.klvr_Version(t.handle(), nullptr), KLVR_E_INVALID_ARGUMENT);
     EXPECT_EQ(f_.klvr_SetVariables(t.handle(), nullptr), KLVR_OK);
+}
+
+// Two threads of one host, each with its own object: while one runs, the other's RunP and Props are
+// refused with a status and a text (the plug-in has one state per process), and its Abort still
+// reaches the run, which then starts no further attempt.
+TEST(PluginThreads, OneRunAtATimePerProcess) {
+    // a copy of its own, whose state no other test has touched (Abort is never taken back)
+    const auto copy =
+        std::filesystem::temp_directory_path() / ("klvr-busy-" + std::to_string(::getpid()) + ".so");
+    std::filesystem::copy_file(KLVR_PLUGIN_PATH, copy, std::filesystem::copy_options::overwrite_existing);
+    void* library = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library, nullptr) << ::dlerror();
+    klvr::abi::Functions f;
+    ASSERT_TRUE(f.Load([library](const char* name) { return ::dlsym(library, name); }));
+
+    klvr::test::LogCapture log;
+    std::vector<std::string> settings(35);
+    settings[0] = "127.0.0.1";
+    settings[3] = "9";  // refused at once: the run spends its time in the pause before the retry
+    settings[5] = "5";
+    settings[24] = "3";
+    settings[25] = "8";
+    const klvr::abi::StringArray data{1, settings};
+    std::thread first([&] {
+        klvr::abi::Toolbox a(f);
+        a.dInstance(log.instance());
+        a.RunP("VAULTFETCH", data, data);
+        EXPECT_TRUE(a.Error());
+    });
+    {
+        klvr::abi::Toolbox b(f);
+        int16_t error = 0;
+        // the members of a second caller are refused for as long as the run goes on
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (f.klvr_Error(b.handle(), &error) != KLVR_E_BUSY && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        const char* const items[] = {""};
+        const klvr_string_array_in none{items, 1, 1};
+        EXPECT_EQ(f.klvr_RunP(b.handle(), "VAULTFETCH", none, none), KLVR_E_BUSY);
+        EXPECT_EQ(f.klvr_Props(b.handle(), "VAULTFETCH", none), KLVR_E_BUSY);
+        EXPECT_EQ(f.klvr_dInstance(b.handle(), "elsewhere"), KLVR_E_BUSY);
+        EXPECT_NE(std::string(f.klvr_status_text(KLVR_E_BUSY)).find("RunP or Props"), std::string::npos);
+        b.Abort();
+        first.join();
+        EXPECT_EQ(f.klvr_Error(b.handle(), &error), KLVR_OK);
+        EXPECT_EQ(error, -1);
+    }
+    const auto lines = log.Messages();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Retry-count exceeded, aborting.....");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Retrying 2/3 ....."), 0);
+    std::filesystem::remove(copy);  // the copy stays loaded: its threads' state may still be torn down
 }
 
 TEST_F(Plugin, SelfInstallWritesAndRemovesTheManifest) {

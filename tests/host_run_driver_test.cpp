@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "host/log_sink.h"
 #include "host/module_state.h"
+#include "host/run_driver.h"
 #include "host/toolbox.h"
 #include "support/log_capture.h"
 
@@ -41,9 +46,15 @@ struct DriverCase {
     std::vector<std::string> expectedLog;
 };
 
+// The pauses between attempts, cut to a millisecond each.
+void ResetWithShortPauses() {
+    ResetModuleState();
+    moduleState().RetryPauseUnit = std::chrono::milliseconds(1);
+}
+
 class RunDriverTest : public ::testing::TestWithParam<DriverCase> {
   protected:
-    void SetUp() override { ResetModuleState(); }
+    void SetUp() override { ResetWithShortPauses(); }
     void TearDown() override { ResetModuleState(); }
 };
 
@@ -88,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class RunDriverTenAttempts : public ::testing::TestWithParam<std::string> {
   protected:
-    void SetUp() override { ResetModuleState(); }
+    void SetUp() override { ResetWithShortPauses(); }
     void TearDown() override { ResetModuleState(); }
 };
 
@@ -125,7 +136,7 @@ TEST(RunDriver, UnknownModuleOnlyWarns) {
 }
 
 TEST(RunDriver, MissingRetryElementKeepsThePreviousCount) {
-    ResetModuleState();
+    ResetWithShortPauses();
     test::LogCapture log;
     moduleState().RetryCount = 2;
     int calls = 0;
@@ -155,6 +166,70 @@ TEST(RunDriver, ResetsOutputsAndReleasesPerCallState) {
     EXPECT_EQ(m.UserVariableList.Count(), 0u);
     EXPECT_THROW(t.Data(1), SubscriptError);
     EXPECT_THROW(t.ModuleInfo(1), SubscriptError);
+    ResetModuleState();
+}
+
+TEST(RetryPause, DoublesFromOneUnitToAtMostSixty) {
+    using std::chrono::milliseconds;
+    const milliseconds unit(1000);
+    const std::pair<int, long> cases[] = {{2, 1000},  {3, 2000},  {4, 4000},     {7, 32000},
+                                          {8, 60000}, {9, 60000}, {32767, 60000}};
+    for (const auto& [next, expected] : cases)
+        EXPECT_EQ(RetryPauseBefore(next, unit).count(), expected) << next;
+}
+
+// The pauses really pass between the attempts, and the lines are those of a run without them.
+TEST(RetryPause, WaitsBetweenAttempts) {
+    ResetModuleState();
+    moduleState().RetryPauseUnit = std::chrono::milliseconds(100);
+    test::LogCapture log;
+    auto script = std::make_shared<ScriptedAttempt>();
+    moduleState().downloadAttempt = [script](const SettingsArray& d, const SettingsArray& o) {
+        (*script)(d, o);
+    };
+    Toolbox t;
+    const auto start = std::chrono::steady_clock::now();
+    t.RunP("VAULTFETCH", WithRetries("3"), WithRetries("3"));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));  // 100 + 200
+    EXPECT_EQ(script->calls, 3);
+    EXPECT_EQ(log.Messages(),
+              (std::vector<std::string>{"WARNING: failed 1", "Retrying 2/3 .....", "WARNING: failed 2",
+                                        "Retrying 3/3 .....", "ERROR_FTP-DOWNLOAD: failed 3",
+                                        "Retry-count exceeded, aborting....."}));
+    ResetModuleState();
+}
+
+// The host's stop from another thread ends a long pause at once, and no further attempt starts.
+TEST(RetryPause, AbortEndsThePauseAndTheRun) {
+    ResetModuleState();
+    moduleState().RetryPauseUnit = std::chrono::seconds(30);
+    test::LogCapture log;
+    std::atomic<bool> failed{false};
+    int calls = 0;
+    moduleState().downloadAttempt = [&](const SettingsArray&, const SettingsArray&) {
+        ++calls;
+        WriteLog("WARNING: failed", LogLevel::Warning);
+        failed = true;
+    };
+    Toolbox t;
+    std::thread host([&] {
+        while (!failed) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // well inside the pause
+        t.Abort();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    t.RunP("VAULTFETCH", WithRetries("5"), WithRetries("5"));
+    host.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(t.Error());
+    EXPECT_EQ(log.LevelsAndMessages(), (std::vector<std::string>{"1 WARNING: failed", kExceeded}));
+
+    // a stop already given: the one attempt, no pause, no retry
+    calls = 0;
+    t.RunP("VAULTFETCH", WithRetries("5"), WithRetries("5"));
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(t.Error());
     ResetModuleState();
 }
 

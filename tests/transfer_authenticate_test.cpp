@@ -246,5 +246,28 @@ TEST(DecideAuthentication, TracingShowsTheCertificateFirst) {
     EXPECT_EQ(texts[7], "-----------------------------------");
 }
 
+// Certificate fields are the server's to choose: shown with their control characters escaped, while
+// the reasons keep the line breaks that separate them.
+TEST(DecideAuthentication, HostileCertificateFieldsStayOnTheirLines) {
+    Certificate cert;
+    cert.IssuedTo = "evil\n01-01-2000 00:00:00.0 error FORGED";
+    cert.IssuedBy = "CA\r\x1b[2K";
+    cert.KeyName = "AB";
+    cert.FriendlyName = std::string("f\0\x1b]0;owned\x07", 12);
+    AuthenticateInput in;
+    in.rootTrusted = in.dateValid = in.signatureValid = in.accept = true;
+    in.remoteHost = "ftp.example";
+    in.traceLog = true;
+    const AuthenticateOutcome out = DecideAuthentication(cert, in);
+    std::vector<std::string> texts;
+    for (const auto& l : out.lines) texts.push_back(l.text);
+    ASSERT_EQ(texts.size(), 10u);
+    EXPECT_EQ(texts[1], "IssuedBy : CA\\r\\x1b[2K");
+    EXPECT_EQ(texts[2], "IssuedTo : evil\\n01-01-2000 00:00:00.0 error FORGED");
+    EXPECT_EQ(texts[6], "FriendlyName : f\\x00\\x1b]0;owned\\x07");
+    EXPECT_EQ(texts[8], kHost);
+    EXPECT_EQ(texts[9], "Authentication failed!");
+}
+
 }  // namespace
 }  // namespace klvr

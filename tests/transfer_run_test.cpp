@@ -308,6 +308,7 @@ class RunScenario : public ::testing::TestWithParam<std::pair<int, int>> {
   protected:
     void SetUp() override {
         ResetModuleState();
+        moduleState().RetryPauseUnit = std::chrono::milliseconds(1);  // retries without their pauses
         capture = std::make_unique<test::LogCapture>();
     }
     void TearDown() override {

@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "util/printable_text.h"
+
 namespace klvr {
 
 std::string CertificateDateText(std::chrono::system_clock::time_point when) {
@@ -21,12 +23,12 @@ AuthenticateOutcome DecideAuthentication(const Certificate& server, const Authen
 
     if (in.traceLog) {
         write(LogLevel::Information, "AUTHENTICATE EVENT-----------------");
-        write(LogLevel::Information, "IssuedBy : " + server.IssuedBy);
-        write(LogLevel::Information, "IssuedTo : " + server.IssuedTo);
-        write(LogLevel::Information, "KeyName : " + server.KeyName);
+        write(LogLevel::Information, "IssuedBy : " + Printable(server.IssuedBy));
+        write(LogLevel::Information, "IssuedTo : " + Printable(server.IssuedTo));
+        write(LogLevel::Information, "KeyName : " + Printable(server.KeyName));
         write(LogLevel::Information, "ValidFrom : " + CertificateDateText(server.ValidFrom));
         write(LogLevel::Information, "ValidTo : " + CertificateDateText(server.ValidTo));
-        write(LogLevel::Information, "FriendlyName : " + server.FriendlyName);
+        write(LogLevel::Information, "FriendlyName : " + Printable(server.FriendlyName));
         write(LogLevel::Information, "-----------------------------------");
     }
 

@@ -17,6 +17,7 @@
 #include "transfer/security_codes.h"
 #include "transfer/trace_file.h"
 #include "util/dispatcher.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -24,11 +25,11 @@ namespace {
 // A jump to the failure path by the run itself, which has no description of its own.
 struct FailureJump {};
 
-// The attempt ends here after any failure: its line (the last allowed attempt's as an error), the
-// client aborted, and the session unloaded so that the next attempt starts afresh.
+// The attempt ends here after any failure: its line (the last allowed attempt's, or a stopped one's,
+// as an error), the client aborted, and the session unloaded so that the next attempt starts afresh.
 void FailurePath(const std::string& description) {
     ModuleState& m = moduleState();
-    if (m.AttemptCounter < m.RetryCount && m.AttemptCounter != -1)
+    if (m.AttemptCounter < m.RetryCount && m.AttemptCounter != -1 && !m.AbortRequested)
         WriteLog("WARNING: " + description, LogLevel::Warning);
     else
         WriteLog("ERROR_FTP-DOWNLOAD: " + description, LogLevel::Error);
@@ -83,7 +84,8 @@ bool SetClientCertificate(RunSession& session) {
         session.Ftp.Certificate = std::move(*found);
         return true;
     }
-    WriteLog("ERROR: Could not find configured certificate [" + s.ClientCertificate + "]", LogLevel::Error);
+    WriteLog("ERROR: Could not find configured certificate [" + Printable(s.ClientCertificate) + "]",
+             LogLevel::Error);
     m.ErrorFlag = true;
     return false;
 }
@@ -94,12 +96,18 @@ void Connect(FtpClient& ftp, const SettingsArray& data) {
     s.IgnoreDate = s.IgnoreDateError != 0;
     s.IgnoreHost = s.IgnoreHostError != 0;
     s.IgnoreRoot = s.IgnoreRootError != 0;
-    Inform("Connecting with [" + s.RemoteHost + "] ...");
+    Inform("Connecting with [" + Printable(s.RemoteHost) + "] ...");
     ftp.DataPortRange = DataPortRangeFor(data.At(35));
-    Reported("Could not login! ", [&] { ftp.Login(s.RemoteHost, s.UserName, s.Password, "", s.RemotePort); });
-    Inform("Connected, logged on as " + s.UserName);
+    Reported("Could not login! ", [&] {
+        // The client takes 0 for its usual port; from the settings it is a mistake, as is a negative port.
+        if (s.RemotePort < 1)
+            throw std::runtime_error("RemotePort " + std::to_string(s.RemotePort) +
+                                     " is not a port number; it must be 1 or more");
+        ftp.Login(s.RemoteHost, s.UserName, s.Password, "", s.RemotePort);
+    });
+    Inform("Connected, logged on as " + Printable(s.UserName));
     if (!s.RemoteDir.empty())
-        Reported("Could not change-directory to [" + s.RemoteDir + "] ",
+        Reported("Could not change-directory to [" + Printable(s.RemoteDir) + "] ",
                  [&] { ftp.SetServerDirectory(s.RemoteDir); });
     // From here on RemoteDir is the server's own spelling of the working folder.
     s.RemoteDir = ftp.ServerDirectory();
@@ -136,8 +144,8 @@ void RunFolderBranch(FtpClient& ftp, const SettingsArray& data) {
 void Finish(FtpClient& ftp) {
     ModuleState& m = moduleState();
     if (ftp.State() == 2) {
-        Inform("Disconnecting from [" + m.Settings.RemoteHost + "] ...");
-        Reported("Could not logout from [" + m.Settings.RemoteHost + "] ", [&] { ftp.Logout(); });
+        Inform("Disconnecting from [" + Printable(m.Settings.RemoteHost) + "] ...");
+        Reported("Could not logout from [" + Printable(m.Settings.RemoteHost) + "] ", [&] { ftp.Logout(); });
     }
     m.AttemptCounter = -1;
 }
@@ -169,7 +177,7 @@ void DownloadRun(const SettingsArray& data, const SettingsArray& orgData) {
     } catch (const FailureJump&) {
         FailurePath("");
     } catch (const std::exception& e) {
-        FailurePath(WithoutCrLf(e.what()));
+        FailurePath(LoggedDescription(e.what()));
     } catch (...) {
         FailurePath("");
     }

@@ -11,6 +11,7 @@
 #include "transfer/pause.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -40,13 +41,14 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
     const std::string& name = entry.name;
     m.LocalTarget = s.LocalDir + "/" + name;
     if (!IsOn(s.OverwriteExisting) && std::filesystem::is_regular_file(m.LocalTarget)) {
-        Inform("Skipped file [" + name + "] - file exists and OVERWRITE=Off");
+        Inform("Skipped file [" + Printable(name) + "] - file exists and OVERWRITE=Off");
         return EntryOutcome::Skipped;
     }
-    Inform("Downloading [" + name + "] to [" + m.LocalTarget + "] (" + entry.size + " Bytes) ...");
+    Inform("Downloading [" + Printable(name) + "] to [" + Printable(m.LocalTarget) + "] (" +
+           Printable(entry.size) + " Bytes) ...");
     ftp.FileType = s.TransferMode;
     const std::int64_t start = NowSeconds();
-    Reported("Could not download [" + name + "] ", [&] {
+    Reported("Could not download [" + Printable(name) + "] ", [&] {
         if (s.TransferMode == kFileZip && IsZipArchiveName(name))
             ftp.Get(name, s.LocalDir);
         else
@@ -54,10 +56,10 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
     });
     const std::int64_t seconds = NowSeconds() - start;
     ++filesDownloaded;
-    Inform("Downloaded [" + name + "] " + SpeedText(entry.size, seconds) + " kBps");
+    Inform("Downloaded [" + Printable(name) + "] " + SpeedText(entry.size, seconds) + " kBps");
     if (IsOn(s.DeleteAfterDownload)) {
-        Inform("Deleting remote-file [" + name + "] ...");
-        Reported("Could not delete [" + name + "] ", [&] { ftp.Delete(name); });
+        Inform("Deleting remote-file [" + Printable(name) + "] ...");
+        Reported("Could not delete [" + Printable(name) + "] ", [&] { ftp.Delete(name); });
     }
     return EntryOutcome::Downloaded;
 }

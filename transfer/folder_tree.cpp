@@ -13,6 +13,7 @@
 #include "transfer/ftp/client.h"
 #include "transfer/normalize_path.h"
 #include "transfer/run_log.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -25,7 +26,7 @@ void Fail(const std::string& line) {
 }
 
 std::string Described(const std::exception& e) {
-    return WithoutCrLf(e.what());
+    return LoggedDescription(e.what());
 }
 
 std::int64_t ToInt64(const std::string& text) {
@@ -75,7 +76,8 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         const std::string& name = item.name;
         const std::string local = NormalizePath(localDir, false);
         if (!fs::is_directory(local + name)) EnsureFolder(local + name);
-        Inform("Downloading folder [" + remote + name + "] to [" + local + name + "]...");
+        Inform("Downloading folder [" + Printable(remote + name) + "] to [" + Printable(local + name) +
+               "]...");
         ftp_.FileType = moduleState().Settings.TransferMode;
         std::string pattern = remote + name + "/*";
         if ((remote + name).find(' ') != std::string::npos) pattern = "\"" + pattern + "\"";
@@ -121,8 +123,8 @@ void FolderTreeDownload::DownloadFileItem(std::string& localDir) {
         std::int64_t offset = 0;
         LocalFileSize(local + name, offset);
         if (offset >= 1 && IsOn(moduleState().Settings.OverwriteExisting)) offset = 0;
-        Inform("Downloading file [" + remote + name + "] to [" + local + name + "] (" + std::to_string(size) +
-               " Bytes) ...");
+        Inform("Downloading file [" + Printable(remote + name) + "] to [" + Printable(local + name) + "] (" +
+               std::to_string(size) + " Bytes) ...");
         ftp_.FileType = moduleState().Settings.TransferMode;
         ftp_.Get(remote + name, local + name, &offset);
         fileList_.Add(remote + name, 0);
@@ -142,7 +144,7 @@ void FolderTreeDownload::RemoteCleanup() {
             name = fileList_.Item(i);
             ftp_.Delete(name);
         } catch (const std::exception& e) {
-            WriteLog("Eror deleting [" + name + "] [" + Described(e) + "]", LogLevel::Warning);
+            WriteLog("Eror deleting [" + Printable(name) + "] [" + Described(e) + "]", LogLevel::Warning);
         }
     }
 }

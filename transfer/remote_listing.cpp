@@ -7,6 +7,7 @@
 #include "transfer/ftp/client.h"
 #include "transfer/remote_name.h"
 #include "transfer/run_log.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
@@ -18,7 +19,7 @@ bool IsDotEntry(const std::string& name) {
 // Names that would leave the local folder never enter the table, and so are never counted or fetched.
 bool TakeSafe(const std::string& name) {
     if (IsSafeLocalName(name)) return true;
-    WriteLog("WARNING: Unsafe remote name skipped [" + name + "]", LogLevel::Warning);
+    WriteLog("WARNING: Unsafe remote name skipped [" + Printable(name) + "]", LogLevel::Warning);
     return false;
 }
 
@@ -37,7 +38,7 @@ void ReportUnparsedListing(const std::string& text) {
     WriteLog("Some non-UNIX or non-DOS listing were encountered.", LogLevel::Warning);
     WriteLog("This plugin only supports UNIX and DOS listings.", LogLevel::Warning);
     WriteLog("Here are some of the lines that failed:", LogLevel::Warning);
-    WriteLog(text, LogLevel::Warning);
+    WriteLog(Printable(text), LogLevel::Warning);
 }
 
 bool ReadListing(const Listing& listing, const LinkClassifier& classifyLink) {
@@ -65,7 +66,7 @@ bool ReadListing(const Listing& listing, const LinkClassifier& classifyLink) {
         }
         return true;
     } catch (const std::exception& e) {
-        WriteLog("ERROR_FTP-DOWNLOAD: Error getting remote listing [" + WithoutCrLf(e.what()) + "]",
+        WriteLog("ERROR_FTP-DOWNLOAD: Error getting remote listing [" + LoggedDescription(e.what()) + "]",
                  LogLevel::Error);
         m.ErrorFlag = true;
         return false;

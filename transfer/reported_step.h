@@ -14,7 +14,7 @@ void Reported(const std::string& lead, Step&& step) {
     try {
         step();
     } catch (const std::exception& e) {
-        WriteLog("ERROR_FTP-DOWNLOAD: " + lead + "[" + WithoutCrLf(e.what()) + "]", LogLevel::Error);
+        WriteLog("ERROR_FTP-DOWNLOAD: " + lead + "[" + LoggedDescription(e.what()) + "]", LogLevel::Error);
         throw;
     }
 }

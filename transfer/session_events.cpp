@@ -9,6 +9,7 @@
 #include "transfer/run_log.h"
 #include "transfer/run_session.h"
 #include "transfer/trace_file.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 
@@ -35,7 +36,7 @@ void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bo
         m.HostCheckActive = out.hostCheckActive;
         if (out.setErrorFlag) m.ErrorFlag = true;
     } catch (const std::exception& e) {
-        WriteLog("ERROR_Authenticate: " + WithoutCrLf(e.what()), LogLevel::Error);
+        WriteLog("ERROR_Authenticate: " + LoggedDescription(e.what()), LogLevel::Error);
         m.ErrorFlag = true;
     }
 }
@@ -47,7 +48,7 @@ void OnCertificateRequested(RunSession& session) {
         if (auto found = FindReferencedCertificate(store, SplitText(m.Settings.ClientCertificate, ":")))
             session.Ftp.Certificate = std::move(*found);
     } catch (const std::exception& e) {
-        WriteLog("ERROR_FTP-CERTIFICATE: " + WithoutCrLf(e.what()), LogLevel::Error);
+        WriteLog("ERROR_FTP-CERTIFICATE: " + LoggedDescription(e.what()), LogLevel::Error);
         m.ErrorFlag = true;
     }
 }
@@ -69,7 +70,7 @@ void OnProgress(RunSession& session, int operation, int status, const std::strin
     } catch (...) {
     }
     try {
-        if (!text.empty() && trace) WriteLog(text, LogLevel::Information);
+        if (!text.empty() && trace) WriteLog(Printable(text), LogLevel::Information);
     } catch (...) {
     }
     try {
@@ -81,14 +82,14 @@ void OnProgress(RunSession& session, int operation, int status, const std::strin
 void OnStateChanged(RunSession& session) {
     const int state = session.Ftp.State();
     if (state == 2)
-        WriteLog("Connected to: " + session.Ftp.RemoteEndpoint(), LogLevel::Information);
+        WriteLog("Connected to: " + Printable(session.Ftp.RemoteEndpoint()), LogLevel::Information);
     else if (state == 0)
         WriteLog("Connection Closed", LogLevel::Information);
 }
 
 void OnErrorReported(RunSession&, int, const std::string& text) {
     try {
-        WriteLog(text, LogLevel::Error);
+        WriteLog(Printable(text), LogLevel::Error);
     } catch (...) {
     }
 }

@@ -4,7 +4,9 @@
  * klvr_free_string / klvr_free_strings. Members that can fail return a klvr_status; the host reads the
  * text of a failure with klvr_status_text. Arrays passed in carry their lower bound: element n of the
  * array is items[n - lower_bound]. Abort may be called from any thread while RunP blocks another; every
- * other member runs on the caller's thread. */
+ * other member runs on the caller's thread. One RunP or Props runs at a time in a process, whatever the
+ * object: while one runs, a call of any member but Abort from another thread, and a second RunP or
+ * Props, returns KLVR_E_BUSY. */
 #ifndef KLVR_TOOLBOX_H
 #define KLVR_TOOLBOX_H
 
@@ -23,6 +25,7 @@ typedef int32_t klvr_status;
 #define KLVR_E_INVALID_ARGUMENT 5 /* null handle or pointer */
 #define KLVR_E_CLASS_NOT_AVAILABLE 429
 #define KLVR_E_FAILED 1
+#define KLVR_E_BUSY 10 /* another RunP or Props is running in this process */
 
 typedef struct klvr_toolbox klvr_toolbox;
 

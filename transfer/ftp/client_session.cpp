@@ -26,8 +26,8 @@ std::uint16_t DefaultProxyPort(int kind) {
 }
 
 std::uint16_t CheckedPort(long port, std::uint16_t fallback, const char* what) {
-    if (port <= 0) return fallback;
-    if (port > 65535)
+    if (port == 0) return fallback;
+    if (port < 0 || port > 65535)
         throw FtpError(std::string(what) + " " + std::to_string(port) + " is not a port number");
     return static_cast<std::uint16_t>(port);
 }
@@ -79,6 +79,9 @@ void FtpClient::Impl::ChangeFolder(const std::string& path, Waiter& waiter) {
 
 void FtpClient::Impl::Login(const std::string& host, const std::string& user, const std::string& password,
                             const std::string& account, long port, Waiter& waiter) {
+    // The whole logon, from the connect on, ends within the time-out: a server or proxy that feeds it
+    // a byte at a time cannot hold a run.
+    const Waiter::Bound bound(waiter);
     Drop();
     epsvRefused = false;
     if (host.empty()) throw FtpError("No host name given");

@@ -17,6 +17,7 @@ void ControlChannel::Send(const std::string& command, Waiter& waiter) {
     // of turn) is read now, so that it is not taken for the answer to this command.
     while (Poll(waiter)) {
     }
+    const Waiter::Bound bound(waiter);
     trace_.Command(command);
     WriteAll(*stream_, command + "\r\n", waiter, "the command");
 }
@@ -55,6 +56,7 @@ bool ControlChannel::HasPendingInput() const {
 }
 
 Reply ControlChannel::Read(Waiter& waiter, const std::string& waitingFor) {
+    const Waiter::Bound bound(waiter);
     for (;;) {
         if (auto reply = Poll(waiter)) return *reply;
         waiter.Wait(stream_->Fd(), stream_->PollEvents(true, false), waitingFor);

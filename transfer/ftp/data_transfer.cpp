@@ -92,6 +92,9 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     bool passive = self.Passive || tunnelled;
     bool ipv6 = controlPeer.Family() == AF_INET6;
     if (passive) {
+        // Connecting and securing the data connection end within the time-out, however slowly a proxy
+        // or the server answers.
+        const Waiter::Bound setUp(waiter);
         std::optional<std::uint16_t> port;
         if (!epsvRefused) {
             Reply reply = Command("EPSV", waiter);
@@ -154,6 +157,10 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         if (reply.code != 350) throw FtpError(reply.Text());
     }
     channel.Send(command, waiter);
+    // Only while data flows does the time-out measure silence alone: the way to the first byte, and the
+    // final reply after the last, end within the time-out even when the server trickles replies.
+    std::optional<Waiter::Bound> bounded;
+    bounded.emplace(waiter);
     if (buffer.size() < kBufferSize) buffer.resize(kBufferSize);
     std::optional<Reply> final;
     bool dataEnded = false;
@@ -242,11 +249,13 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 received += static_cast<std::int64_t>(*n);
                 done += static_cast<std::int64_t>(*n);
                 status = kProgressDataFlowing;
+                bounded.reset();
                 waiter.Activity();
                 waiter.Pace();
                 continue;
             }
             if (n) {
+                bounded.emplace(waiter);
                 dataEnded = true;
                 endUnconfirmed = link.stream->EndUnconfirmed();
                 link.stream.reset();

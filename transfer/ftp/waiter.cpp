@@ -1,5 +1,6 @@
 #include "transfer/ftp/waiter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -14,6 +15,10 @@ Waiter::Waiter(std::chrono::milliseconds timeout, AbortSignal& abort, std::funct
     // The first wait of every call raises a progress event at once, so that a stop the host asked for
     // meanwhile ends even a call too short to reach a later tick.
     nextTick_ = now;
+}
+
+Waiter::Bound::Bound(Waiter& waiter) : waiter_(waiter), previous_(waiter.bound_) {
+    waiter_.bound_ = std::min(previous_, Clock::now() + waiter_.timeout_);
 }
 
 void Waiter::ThrowIfAborted() const {
@@ -42,11 +47,12 @@ void Waiter::Wait(std::span<pollfd> fds, const std::string& waitingFor) {
         auto now = Clock::now();
         if (now >= nextTick_) Tick(now);
         now = Clock::now();
-        if (now >= deadline_) {
+        const Clock::time_point end = std::min(deadline_, bound_);
+        if (now >= end) {
             throw SessionBroken("Timed out after " + std::to_string(timeout_.count()) + " ms waiting for " +
                                 waitingFor);
         }
-        auto slice = std::min({nextTick_ - now, deadline_ - now, Clock::duration(kTickInterval)});
+        auto slice = std::min({nextTick_ - now, end - now, Clock::duration(kTickInterval)});
         auto ms = std::chrono::ceil<std::chrono::milliseconds>(slice).count();
         for (auto& p : fds) p.revents = 0;
         int n = ::poll(fds.data(), fds.size(), static_cast<int>(ms));
