@@ -124,15 +124,15 @@ TEST_F(Faults, AnUnreadableListingIsReportedAndTheRunGoesOn) {
     const SettingsArray data = test::RunCommand(server.Port(), "u", "p", local.Path(), {{"ProcessAll", "1"}});
     t.RunP("VAULTFETCH", data, data);
     EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(
-        Expect(
-            {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1", "0 Connected, logged on as u",
-             "0 Retrieving filelist ...", "1 Some non-UNIX or non-DOS listing were encountered.",
-             "1 This plugin only supports UNIX and DOS listings.",
-             "1 Here are some of the lines that failed:", "1 Volume in drive C is DATA\\r\\nsomething else\\r\\n",
-             "0 No files found.", "0 Number of files downloaded : 0", "0 Disconnecting from [127.0.0.1] ...",
-             "0 Connection Closed"}),
-        "");
+    EXPECT_EQ(Expect({"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                      "0 Connected, logged on as u", "0 Retrieving filelist ...",
+                      "1 Some non-UNIX or non-DOS listing were encountered.",
+                      "1 This plugin only supports UNIX and DOS listings.",
+                      "1 Here are some of the lines that failed:",
+                      "1 Volume in drive C is DATA\\r\\nsomething else\\r\\n", "0 No files found.",
+                      "0 Number of files downloaded : 0", "0 Disconnecting from [127.0.0.1] ...",
+                      "0 Connection Closed"}),
+              "");
     EXPECT_FALSE(t.Error());
 }
 
@@ -218,6 +218,26 @@ TEST_F(Faults, AHostStopDuringThePauseEndsTheRunBeforeTheNextFile) {
                       "2 ERROR_FTP-DOWNLOAD: Could not download [f2.txt] [Not connected]",
                       "2 ERROR_FTP-DOWNLOAD: Not connected", "2 Retry-count exceeded, aborting....."}),
               "");
+}
+
+// A port below 1 is a setting gone wrong: the attempt fails naming it, and nothing is dialled.
+TEST_F(Faults, APortBelowOneIsAnErrorNamingTheSetting) {
+    for (const std::string port : {"0", "-1"}) {
+        capture->Clear();
+        Toolbox t;
+        t.AutoLog(true);
+        const SettingsArray data = test::RunCommand(21, "u", "p", local.Path(), {{"RemotePort", port}});
+        t.RunP("VAULTFETCH", data, data);
+        EXPECT_TRUE(t.Error());
+        EXPECT_EQ(Expect({"0 Connecting with [127.0.0.1] ...",
+                          "2 ERROR_FTP-DOWNLOAD: Could not login! [RemotePort " + port +
+                              " is not a port number; it must be 1 or more]",
+                          "2 ERROR_FTP-DOWNLOAD: RemotePort " + port +
+                              " is not a port number; it must be 1 or more",
+                          "2 Retry-count exceeded, aborting....."}),
+                  "")
+            << port;
+    }
 }
 
 }  // namespace
