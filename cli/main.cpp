@@ -144,7 +144,9 @@ int Run(const Plugin& plugin, const std::vector<std::string>& rest) {
         const auto global = t.GlobalVar(i);
         if (global.Use) out["globalVars"][std::to_string(i + 1)] = global.Value;
     }
-    std::printf("%s\n", out.dump().c_str());
+    // Names are the server's bytes and need not be UTF-8; the JSON stays valid (U+FFFD in their place)
+    // and the exit status stays the run's.
+    std::printf("%s\n", out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     std::fflush(stdout);
     return t.Error() ? 1 : 0;
 }

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto& a = whole.Entries[i];
         const auto& b = pieces.Entries[i];
         if (a.Name != b.Name || a.Type != b.Type || a.Size != b.Size) std::abort();
-        if (a.Name.empty() || a.Size < 0) std::abort();
+        if (a.Name.empty() || a.Size < 0 || a.Modified || a.Name.find('\n') != std::string::npos)
+            std::abort();
         if (a.Type != "D" && a.Type != "L" && a.Type != "F") std::abort();
     }
     if (whole.UnparsedText.size() > klvr::ListingParser::kMaxUnparsedText) std::abort();

@@ -21,7 +21,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DKLVR_FUZZ=ON -DKLVR_WITH_QT=OFF >/dev/null
 cmake --build build-fuzz --target klvr_fuzz -j "$jobs"
-for target in fuzz_reply fuzz_listing; do
+for target in fuzz_reply fuzz_listing fuzz_mlsd; do
   corpus="build-fuzz/corpus/$target"
   mkdir -p "$corpus" && cp fuzz/corpus/$target/* "$corpus/"
   build-fuzz/fuzz/$target -max_total_time=15 -max_len=65536 -rss_limit_mb=1024 -print_final_stats=0 "$corpus" 2>&1 | tail -1

@@ -14,6 +14,7 @@
 
 #include "host/log_sink.h"
 #include "host/module_state.h"
+#include "support/ftp_servers.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
 #include "util/unique_fd.h"
@@ -110,6 +111,37 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     const auto quiet = Cli({"run", Write("twice.json", twice), "--no-daemon"});
     EXPECT_EQ(quiet.exitCode, 1);
     EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
+}
+
+// A name that is not UTF-8 is stored as the server's bytes; the printed JSON stays valid, and the
+// exit status is the run's.
+TEST_F(VaultfetchCli, ANameThatIsNotUtf8PrintsValidJsonAndExitsZero) {
+    test::TempDir remote;
+    remote.Write("caf\xe9.txt", "latte");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    test::PyFtpdServer server(options);
+    const std::string file =
+        Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "UserName": "user", "Password": "secret_$PW$_",
+        "RemotePort": ")" + std::to_string(server.Port()) +
+                              R"(", "TransferMode": "1", "TimeoutSeconds": "10", "PassiveMode": "1",
+        "LocalDir": ")" + (dir_ / "out").string() +
+                              R"(", "FileFilter": ".", "SaveFileName": "1", "VariableScope": "USER",
+        "VariableNumber": "last", "IncludeSubdirs": "0", "RetryCount": "1", "SecurityMode": "8",
+        "SecurityProtocol": "0", "ProxyType": "0", "ProxyPort": "0", "DeleteAfterDownload": "0",
+        "ProcessAll": "0", "OverwriteExisting": "0", "CopySpecific": "0", "IgnoreDateError": "0",
+        "IgnoreHostError": "0", "IgnoreRootError": "0", "AlwaysAuthenticate": "0", "TraceLog": "0",
+        "ManualPortRange": "0::"})");
+    fs::create_directory(dir_ / "out");
+    const auto r = Cli({"run", file});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "caf\xe9.txt")) << r.err;
+    nlohmann::json out;
+    ASSERT_NO_THROW(out = nlohmann::json::parse(r.out)) << r.out;
+    EXPECT_EQ(out["error"], false);
+    ASSERT_EQ(out["userVariables"].size(), 1u) << r.out;
+    EXPECT_EQ(out["userVariables"][0]["name"], "last");
+    EXPECT_EQ(out["userVariables"][0]["value"], "caf\xef\xbf\xbd.txt");
 }
 
 TEST_F(VaultfetchCli, DaemonPrintsTheLinesOfItsInstance) {

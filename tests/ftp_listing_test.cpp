@@ -1,7 +1,9 @@
-// The listing parser: one table of lines and what they must give.
+// The listing parsers (LIST and MLSD): tables of lines and what they must give, and how a listing's data
+// is cut into lines.
 #include <gtest/gtest.h>
 
 #include "transfer/ftp/listing_parser.h"
+#include "transfer/ftp/mlsd_parser.h"
 
 namespace klvr {
 namespace {
@@ -46,7 +48,14 @@ TEST(ListingParser, Lines) {
         {"-rw-r--r--   1 o g 7 Jan  5 13:45", LineForm::Unreadable, "", "", 0},    // no name
         {"-rw-r--r--   1 o g 7 Foo  5 13:45 x", LineForm::Unreadable, "", "", 0},  // no month
         {"-rw-r--r--   1 o g 7 Jan 32 13:45 x", LineForm::Unreadable, "", "", 0},  // no such day
+        // sizes no file has: never cast, never wrapped
         {"-rw-r--r--   1 o g 99999999999999999999 Jan 5 13:45 x", LineForm::Unreadable, "", "", 0},
+        {"-rw-r--r--   1 o g 0000000000000000000001 Jan 5 13:45 x", LineForm::Unreadable, "", "", 0},
+        {"-rw-r--r--   1 o g 9223372036854775808 Jan 5 13:45 x", LineForm::Unreadable, "", "", 0},
+        {"-rw-r--r--   1 o g -5 Jan 5 13:45 x", LineForm::Unreadable, "", "", 0},
+        {"01-05-24  01:45PM  99,999,999,999,999,999,999 x", LineForm::Unreadable, "", "", 0},
+        {"-rw-r--r--   1 o g 9223372036854775807 Jan 5 13:45 max", LineForm::Unix, "max", "F",
+         9223372036854775807},
         {"13-05-24  01:45PM  <DIR>  x", LineForm::Unreadable, "", "", 0},  // month 13
         {"01-05-24  13:45PM  <DIR>  x", LineForm::Unreadable, "", "", 0},  // 13 PM
     };
@@ -58,6 +67,54 @@ TEST(ListingParser, Lines) {
             EXPECT_EQ(parsed.entry.Type, c.type) << c.line;
             EXPECT_EQ(parsed.entry.Size, c.size) << c.line;
         }
+    }
+}
+
+// Servers that print what the system's ls prints use the system's language: the month abbreviated in
+// any case, with a dot, accented in UTF-8 or Latin-1, and in some languages after the day.
+TEST(ListingParser, LocalisedMonths) {
+    const char* const months[] = {"Okt",
+                                  "Dez.",
+                                  "M\xc3\xa4r",
+                                  "M\xe4r",
+                                  "Mrz",
+                                  "mars",
+                                  "f\xc3\xa9vr.",
+                                  "janv.",
+                                  "ao\xc3\xbbt",
+                                  "d\xe9"
+                                  "c.",
+                                  "ene",
+                                  "abr",
+                                  "ago",
+                                  "dic",
+                                  "gen",
+                                  "mag",
+                                  "giu",
+                                  "lug",
+                                  "ott",
+                                  "mrt",
+                                  "mei",
+                                  "fev",
+                                  "out",
+                                  "dez",
+                                  "maj",
+                                  "JAN",
+                                  "sept"};
+    for (const char* month : months) {
+        for (const std::string& date :
+             {std::string(month) + "  5 13:45", std::string(month) + " 12  2023",
+              "5. " + std::string(month) + " 13:45", "12 " + std::string(month) + "  2023"}) {
+            const std::string line = "-rw-r--r--   1 ftp ftp  1234 " + date + " the name";
+            ParsedLine parsed = ParseListingLine(line);
+            EXPECT_EQ(parsed.form, LineForm::Unix) << line;
+            EXPECT_EQ(parsed.entry.Name, "the name") << line;
+            EXPECT_EQ(parsed.entry.Size, 1234) << line;
+        }
+    }
+    for (const char* notMonth : {"Foo", "Okto", "m\xc3\xa4rz", "12", "mayo", "m.", "..."}) {
+        const std::string line = "-rw-r--r--   1 ftp ftp  1234 " + std::string(notMonth) + "  5 13:45 x";
+        EXPECT_EQ(ParseListingLine(line).form, LineForm::Unreadable) << line;
     }
 }
 
@@ -91,6 +148,46 @@ TEST(ListingParser, FormatVerdictAndUnparsedText) {
     EXPECT_EQ(ParseListing("-rw-r--r-- 1 o g 3 Jan 5 13:45 last").Entries.size(), 1u);
 }
 
+// A name holding a line break spreads over two LIST lines: one unreadable line, never an entry named by
+// half of it. Servers that end lines in LF alone are still read line by line.
+TEST(ListingParser, LineBreaksInNamesAndLfEndedListings) {
+    const std::string a = "-rw-r--r-- 1 o g 3 Jan 5 13:45 a";
+    const std::string b = "-rw-r--r-- 1 o g 3 Jan 5 13:45 b";
+    const std::string broken = "-rw-r--r-- 1 o g 3 Jan 5 13:45 line\nbreak";
+    struct Case {
+        std::string text;
+        std::vector<std::string> names;
+        std::string unparsed;
+    };
+    const Case cases[] = {
+        {a + "\r\n" + broken + "\r\n" + b + "\r\n", {"a", "b"}, broken + "\r\n"},
+        {broken + "\r\n" + a + "\r\n" + b, {"a", "b"}, broken + "\r\n"},  // before the first CR LF
+        {a + "\r\n" + broken, {"a"}, broken + "\r\n"},                    // the last line, unended
+        {a + "\n" + b + "\n", {"a", "b"}, ""},
+        {a + "\n\n" + b, {"a", "b"}, ""},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t piece : {std::size_t{1}, std::size_t{7}, c.text.size()}) {
+            ListingParser parser;
+            for (std::size_t at = 0; at < c.text.size(); at += piece)
+                parser.Feed(std::string_view(c.text).substr(at, piece));
+            Listing listing = parser.Finish();
+            std::vector<std::string> names;
+            for (const auto& e : listing.Entries) names.push_back(e.Name);
+            EXPECT_EQ(names, c.names) << c.text << " in pieces of " << piece;
+            EXPECT_EQ(listing.UnparsedText, c.unparsed) << c.text;
+        }
+    }
+
+    // an LF-ended listing longer than a line may be, before anything shows how its lines end
+    std::string many;
+    for (int i = 0; i < 2000; ++i) many += "-rw-r--r-- 1 o g 3 Jan 5 13:45 file" + std::to_string(i) + "\n";
+    Listing listing = ParseListing(many);
+    ASSERT_EQ(listing.Entries.size(), 2000u);
+    EXPECT_EQ(listing.Entries[1999].Name, "file1999");
+    EXPECT_EQ(listing.ListingFormat, kListingUnix);
+}
+
 TEST(ListingParser, LinesSplitAcrossPiecesAndHostileSizes) {
     std::string text = "-rw-r--r-- 1 o g 3 Jan 5 13:45 first\r\n01-05-24  01:45PM  5 second\r\n";
     for (std::size_t chunk = 1; chunk < text.size(); chunk += 5) {
@@ -109,6 +206,100 @@ TEST(ListingParser, LinesSplitAcrossPiecesAndHostileSizes) {
     EXPECT_EQ(listing.Entries.size(), 0u);  // an over-long line is unreadable, not cut into a wrong name
     EXPECT_EQ(listing.ListingFormat, kListingUnparsed);
     EXPECT_LE(listing.UnparsedText.size(), ListingParser::kMaxUnparsedText);
+}
+
+struct FactsCase {
+    const char* line;
+    LineForm form;
+    const char* name;
+    const char* type;
+    std::int64_t size;
+    std::optional<std::int64_t> modified;
+    const char* unique;
+};
+
+TEST(MlsdParser, Lines) {
+    const FactsCase cases[] = {
+        {"type=file;size=1234;modify=20240105134500;perm=r;unique=801g3; report 2024.txt", LineForm::Facts,
+         "report 2024.txt", "F", 1234, 1704462300, "801g3"},
+        {"Type=DIR;Sizd=4096;Modify=19991231235959; sub", LineForm::Facts, "sub", "D", 0, 946684799, ""},
+        {"type=file;size=5;modify=20240105134500.123; fraction", LineForm::Facts, "fraction", "F", 5,
+         1704462300, ""},
+        // links, as the servers that say so write them
+        {"modify=20230401102000;perm=adfrw;size=7;type=OS.unix=symlink;unique=fd01g4;UNIX.mode=0777; link",
+         LineForm::Facts, "link", "L", 7, 1680344400, "fd01g4"},
+        {"type=OS.unix=slink:/target dir;size=10; other link",
+         LineForm::Facts,
+         "other link",
+         "L",
+         10,
+         {},
+         ""},
+        {"type=OS.unix=slink; no size", LineForm::Facts, "no size", "L", 0, {}, ""},
+        {"type=OS.unix=chr-4/3;size=0; tty", LineForm::Facts, "tty", "F", 0, {}, ""},
+        // the name is everything after the first "; ": blanks, semicolons and equals signs included
+        {"type=file;size=3;  two blanks ", LineForm::Facts, " two blanks ", "F", 3, {}, ""},
+        {"type=file;size=3; semi;colon=and blank", LineForm::Facts, "semi;colon=and blank", "F", 3, {}, ""},
+        {"type=file;size=9223372036854775807; max", LineForm::Facts, "max", "F", 9223372036854775807, {}, ""},
+        // a time that is no time leaves the entry without one
+        {"type=file;size=5;modify=2024010513; short", LineForm::Facts, "short", "F", 5, {}, ""},
+        {"type=file;size=5;modify=20230229120000; no leap year",
+         LineForm::Facts,
+         "no leap year",
+         "F",
+         5,
+         {},
+         ""},
+        {"type=file;size=5;modify=20240105134500.; empty fraction",
+         LineForm::Facts,
+         "empty fraction",
+         "F",
+         5,
+         {},
+         ""},
+        // the folder itself and its parent
+        {"type=cdir;sizd=4096;modify=20240105134500; /pub", LineForm::Ignored, "", "", 0, {}, ""},
+        {"type=pdir;modify=20240105134500; ..", LineForm::Ignored, "", "", 0, {}, ""},
+        {"", LineForm::Ignored, "", "", 0, {}, ""},
+        // lines that cannot be trusted
+        {"type=file;size=99999999999999999999; huge", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;size=9223372036854775808; 2^63", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;size=-5; negative", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;size=; empty size", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;modify=20240105134500; file without a size", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"size=1; no type", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;type=dir;size=1; twice", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=weird;size=1; unknown type", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;size=1; ", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"type=file;size=1 x", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"=file;size=1; x", LineForm::Unreadable, "", "", 0, {}, ""},
+        {" name only", LineForm::Unreadable, "", "", 0, {}, ""},
+        {"-rw-r--r-- 1 o g 3 Jan 5 13:45 a LIST line", LineForm::Unreadable, "", "", 0, {}, ""},
+    };
+    for (const auto& c : cases) {
+        ParsedLine parsed = ParseMlsdLine(c.line);
+        EXPECT_EQ(parsed.form, c.form) << c.line;
+        if (c.form != LineForm::Facts) continue;
+        EXPECT_EQ(parsed.entry.Name, c.name) << c.line;
+        EXPECT_EQ(parsed.entry.Type, c.type) << c.line;
+        EXPECT_EQ(parsed.entry.Size, c.size) << c.line;
+        EXPECT_EQ(parsed.entry.Modified, c.modified) << c.line;
+        EXPECT_EQ(parsed.entry.Unique, c.unique) << c.line;
+    }
+}
+
+TEST(MlsdParser, ListingVerdictAndBrokenLines) {
+    Listing good =
+        ParseMlsdListing("type=cdir;modify=20240105134500; .\r\ntype=file;size=3; a\r\ntype=dir; b c\r\n");
+    EXPECT_EQ(good.ListingFormat, kListingFacts);
+    ASSERT_EQ(good.Entries.size(), 2u);
+    EXPECT_EQ(good.Entries[1].Name, "b c");
+
+    Listing mixed = ParseMlsdListing("type=file;size=3; line\nbreak\r\ntype=file;size=3; a\r\n");
+    EXPECT_EQ(mixed.ListingFormat, kListingUnparsed);
+    ASSERT_EQ(mixed.Entries.size(), 1u);
+    EXPECT_EQ(mixed.Entries[0].Name, "a");
+    EXPECT_EQ(mixed.UnparsedText, "type=file;size=3; line\nbreak\r\n");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The client against real servers (pyftpdlib, vsftpd, ProFTPD, Pure-FTPd) on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,7 @@ class RealServer : public ::testing::TestWithParam<std::string> {
             port = py->Port();
             user = "user";
             password = "secret";
+            listsFacts = true;
         } else if (GetParam() == "vsftpd") {
             test::VsftpdOptions options;
             options.root = remote.Path();
@@ -46,6 +49,7 @@ class RealServer : public ::testing::TestWithParam<std::string> {
             port = pro->Port();
             user = "anonymous";
             password = "guest@";
+            listsFacts = true;
         } else {
             test::PureFtpdOptions options;
             options.users = {{"user", "secret", remote.Path()}};
@@ -53,6 +57,7 @@ class RealServer : public ::testing::TestWithParam<std::string> {
             port = pure->Port();
             user = "user";
             password = "secret";
+            listsFacts = true;
         }
         client.Timeout = 10000;
     }
@@ -67,6 +72,7 @@ class RealServer : public ::testing::TestWithParam<std::string> {
     std::uint16_t port = 0;
     std::string user;
     std::string password;
+    bool listsFacts = false;  // offers MLSD
     FtpClient client;
 };
 
@@ -85,7 +91,7 @@ TEST_P(RealServer, SessionListGetAndFolders) {
     EXPECT_EQ(client.ServerDirectory(), "/");
 
     Listing listing = client.List();
-    EXPECT_EQ(listing.ListingFormat, kListingUnix);
+    EXPECT_EQ(listing.ListingFormat, listsFacts ? kListingFacts : kListingUnix);
     std::map<std::string, ListEntry> byName;
     for (const auto& e : listing.Entries) byName[e.Name] = e;
     ASSERT_EQ(byName.size(), 3u);
@@ -149,6 +155,43 @@ TEST_P(RealServer, ResumeActiveModeByteNamesAndHugeSizes) {
     client.Get(latin1, local / latin1);
     EXPECT_EQ(ReadFile(local / latin1), "bytes");
     EXPECT_EQ(client.State(), 2);
+}
+
+// Servers that offer MLSD are listed by it: the exact time of each entry comes with it.
+TEST_P(RealServer, ListingsGiveExactTimesWhereTheServerListsFacts) {
+    remote.Write("dated file.txt", "12345");
+    remote.Write("folder/inner.txt", "i");
+    const timeval times[2] = {{1704462300, 0}, {1704462300, 0}};
+    ASSERT_EQ(::utimes((remote / "dated file.txt").c_str(), times), 0);
+    Start();
+    Login();
+    Listing listing = client.List();
+    std::map<std::string, ListEntry> byName;
+    for (const auto& e : listing.Entries) byName[e.Name] = e;
+    ASSERT_EQ(byName.size(), 2u);
+    EXPECT_EQ(byName["folder"].Type, "D");
+    EXPECT_EQ(byName["dated file.txt"].Type, "F");
+    EXPECT_EQ(byName["dated file.txt"].Size, 5);
+    EXPECT_EQ(byName["dated file.txt"].Modified,
+              listsFacts ? std::optional<std::int64_t>(1704462300) : std::nullopt);
+}
+
+// A link back up to a folder above is walked once at most, whether the server shows it as a link or,
+// following it, as a folder.
+TEST_P(RealServer, FolderWalkStopsAtALinkBackUp) {
+    remote.Write("tree/a.txt", "a");
+    ASSERT_EQ(::symlink(".", (remote / "tree/loop").c_str()), 0);
+    Start();
+    Login();
+    std::vector<std::string> reported;
+    client.OnErrorReported = [&](int, const std::string& text) { reported.push_back(text); };
+    client.FileType = kFileImage;
+    FileList list;
+    client.MGet("/tree/*", local / "tree", list);
+    EXPECT_EQ(ReadFile(local / "tree/a.txt"), "a");
+    EXPECT_LE(list.Count(), 2);
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_EQ(reported[0].rfind("Link to a folder not followed [/tree/", 0), 0u) << reported[0];
 }
 
 // A user who may write deletes; a refusal carries the server's own reply.

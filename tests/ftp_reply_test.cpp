@@ -4,6 +4,7 @@
 #include "transfer/ftp/passive_address.h"
 #include "transfer/ftp/reply.h"
 #include "transfer/ftp/reply_values.h"
+#include "transfer/ftp/server_features.h"
 
 namespace klvr {
 namespace {
@@ -127,6 +128,29 @@ TEST(PassiveAddress, PrivateAnswersOfPublicServersUseTheControlPeer) {
     for (const auto& c : cases) {
         EXPECT_EQ(UseControlPeerInstead(c.pasv, c.peer), c.replace)
             << int(c.pasv[0]) << "." << int(c.pasv[1]) << "." << int(c.pasv[2]) << "." << int(c.pasv[3]);
+    }
+}
+
+TEST(ServerFeatures, FeatAnswers) {
+    struct Case {
+        Reply reply;
+        std::set<std::string> names;
+        bool mlsd;
+    };
+    const Case cases[] = {
+        {{211, {"211-Features:", " MDTM", " MLST type*;size*;modify*;", " UTF8", " REST STREAM", "211 End"}},
+         {"MDTM", "MLST", "UTF8", "REST"},
+         true},
+        {{211, {"211-Extensions supported:", "211-mlsd", "211-utf8", "211 END"}}, {"MLSD", "UTF8"}, true},
+        {{211, {"211-Features:", " SIZE", "211 End"}}, {"SIZE"}, false},
+        {{211, {"211 No features"}}, {}, false},
+        {{500, {"500 FEAT not understood"}}, {}, false},
+        {{502, {"502-MLST", " UTF8", "502 no"}}, {}, false},
+    };
+    for (const auto& c : cases) {
+        ServerFeatures features = ParseFeatReply(c.reply);
+        EXPECT_EQ(features.names, c.names) << c.reply.Text();
+        EXPECT_EQ(features.Mlsd(), c.mlsd) << c.reply.Text();
     }
 }
 

@@ -284,7 +284,7 @@ TEST(ScriptedAbort, FromAHandlerFromAnotherThreadAndWhenIdle) {
     }
     {
         // an idle client just drops its connection; the next call is not aborted by it
-        Session s("accept\n" + kLogon);
+        Session s("< FEAT\n> 502 no\naccept\n" + kLogon);
         int closed = 0;
         s.Login();
         s.client.OnStateChanged = [&] { closed += s.client.State() == 0; };
@@ -342,6 +342,80 @@ data-close
     EXPECT_EQ(s.server.Finish(), "");
 }
 
+// FEAT once per session; MLSD for every listing when FEAT offers it, with UTF-8 names asked for (a
+// refusal changes nothing).
+TEST(ScriptedListing, MlsdWhenOfferedAndFeatOncePerSession) {
+    Session s(R"(
+< FEAT
+> 211-Features:
+>  MDTM
+>  MLST type*;size*;modify*;
+>  UTF8
+> 211 End
+< OPTS UTF8 ON
+> 501 Unsupported command
+< EPSV
+> 229 ok ({epsv})
+< MLSD
+> 150 go
+data type=cdir;modify=20240105134500; /\r\ntype=dir;modify=20240105134500; sub\r\n
+data type=file;size=3;modify=19991231235959; a b.txt \r\n
+data-close
+> 226 done
+< EPSV
+> 229 ok ({epsv})
+< MLSD
+> 150 go
+data-close
+> 226 done
+)");
+    s.Login();
+    Listing listing = s.client.List();
+    EXPECT_EQ(listing.ListingFormat, kListingFacts);
+    ASSERT_EQ(listing.Entries.size(), 2u);
+    EXPECT_EQ(listing.Entries[0].Type, "D");
+    EXPECT_EQ(listing.Entries[1].Name, "a b.txt ");
+    EXPECT_EQ(listing.Entries[1].Size, 3);
+    EXPECT_EQ(listing.Entries[1].Modified, 946684799);
+    EXPECT_TRUE(s.client.List().Entries.empty());
+    EXPECT_EQ(s.server.Finish(), "");
+    EXPECT_TRUE(s.reported.empty());
+}
+
+// A server that names MLST in FEAT but does not know MLSD: LIST, at once and for the rest of the session.
+TEST(ScriptedListing, ListWhereMlsdIsNotUnderstood) {
+    Session s(R"(
+< FEAT
+> 211-Features:
+>  MLST type*;size*;
+> 211 End
+< EPSV
+> 229 ok ({epsv})
+< MLSD
+> 500 MLSD not understood
+< EPSV
+> 229 ok ({epsv})
+< LIST
+> 150 go
+data -rw-r--r-- 1 o g 3 Jan 5 13:45 a\r\n
+data-close
+> 226 done
+< EPSV
+> 229 ok ({epsv})
+< LIST
+> 150 go
+data-close
+> 226 done
+)");
+    s.Login();
+    Listing listing = s.client.List();
+    EXPECT_EQ(listing.ListingFormat, kListingUnix);
+    ASSERT_EQ(listing.Entries.size(), 1u);
+    EXPECT_EQ(listing.Entries[0].Modified, std::nullopt);
+    s.client.List();
+    EXPECT_EQ(s.server.Finish(), "");
+}
+
 TEST(ScriptedTrace, CommandsAndRepliesWithPrefixesAndAMaskedPassword) {
     TempDir folder;
     std::string file = folder / "trace.log";
@@ -355,8 +429,8 @@ TEST(ScriptedTrace, CommandsAndRepliesWithPrefixesAndAMaskedPassword) {
     }
     EXPECT_EQ(
         ReadFile(file),
-        "<--- 220 ready\r\n---> USER u\r\n<--- 331 pw\r\n---> PASS ********\r\n<--- 230 in\r\n---> PWD\r\n"
-        "<--- 257 \"/\"\r\n");
+        "<--- 220 ready\r\n---> USER u\r\n<--- 331 pw\r\n---> PASS ********\r\n<--- 230 in\r\n---> FEAT\r\n"
+        "<--- 502 FEAT not implemented\r\n---> PWD\r\n<--- 257 \"/\"\r\n");
     struct stat st {};
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);

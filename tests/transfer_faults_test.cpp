@@ -50,7 +50,19 @@ class Faults : public ::testing::Test {
 // A logon and a listing of "/" in the client's own order, with the listing's data given.
 std::string ListingDialogue(const std::string& listingData) {
     std::string escaped;
-    for (char c : listingData) escaped += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    for (char c : listingData) {
+        static constexpr char kHex[] = "0123456789abcdef";
+        auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            escaped += "\\r";
+        } else if (c == '\n') {
+            escaped += "\\n";
+        } else if (byte >= 0x80) {
+            escaped += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        } else {
+            escaped += c;
+        }
+    }
     return R"(
 > 220 ready
 < USER u
@@ -114,26 +126,86 @@ data-close
     EXPECT_FALSE(t.Error());
 }
 
-TEST_F(Faults, AnUnreadableListingIsReportedAndTheRunGoesOn) {
-    test::ScriptedFtpServer server(ListingDialogue("Volume in drive C is DATA\r\nsomething else\r\n") + R"(
-< QUIT
-> 221 bye
-)");
-    Toolbox t;
-    t.AutoLog(true);
-    const SettingsArray data = test::RunCommand(server.Port(), "u", "p", local.Path(), {{"ProcessAll", "1"}});
-    t.RunP("VAULTFETCH", data, data);
-    EXPECT_EQ(server.Finish(), "");
-    EXPECT_EQ(Expect({"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
-                      "0 Connected, logged on as u", "0 Retrieving filelist ...",
-                      "1 Some non-UNIX or non-DOS listing were encountered.",
-                      "1 This plugin only supports UNIX and DOS listings.",
-                      "1 Here are some of the lines that failed:",
-                      "1 Volume in drive C is DATA\\r\\nsomething else\\r\\n", "0 No files found.",
-                      "0 Number of files downloaded : 0", "0 Disconnecting from [127.0.0.1] ...",
-                      "0 Connection Closed"}),
-              "");
-    EXPECT_FALSE(t.Error());
+// The files of a listing fetched in the client's order: the transfer type once, then each file.
+std::string FetchDialogue(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string dialogue = files.empty() ? "" : "< TYPE I\n> 200 ok\n";
+    for (const auto& [name, content] : files) {
+        dialogue += "< SIZE " + name + "\n> 213 " + std::to_string(content.size()) +
+                    "\n< EPSV\n> 229 ok ({epsv})\n< RETR " + name + "\n> 150 here\ndata " + content +
+                    "\ndata-close\n> 226 done\n";
+    }
+    return dialogue + "< QUIT\n> 221 bye\n";
+}
+
+// Lines the client cannot read are reported and passed over; every line it can read counts, in the
+// languages servers print their dates in.
+TEST_F(Faults, ListingsWithUnreadableOrLocalisedLines) {
+    using Fetched = std::vector<std::pair<std::string, std::string>>;
+    struct Case {
+        const char* name;
+        std::string listing;
+        Fetched fetched;
+        std::vector<std::string> log;  // between "Retrieving filelist ..." and the count of downloads
+    };
+    const std::vector<std::string> block = {"1 Some non-UNIX or non-DOS listing were encountered.",
+                                            "1 This plugin only supports UNIX and DOS listings.",
+                                            "1 Here are some of the lines that failed:"};
+    const Case cases[] = {
+        {"no line readable",
+         "Volume in drive C is DATA\r\nsomething else\r\n",
+         {},
+         {block[0], block[1], block[2], "1 Volume in drive C is DATA\\r\\nsomething else\\r\\n",
+          "0 No files found."}},
+        {"unreadable lines among readable ones",
+         "-rw-r--r-- 1 u g 3 Jan 05 2026 a.txt\r\n"
+         "-rw-r--r-- 1 u g 99999999999999999999 Jan 05 2026 huge.bin\r\n"
+         "-rw-r--r-- 1 u g 2 Jan 05 2026 line\nbreak.txt\r\n"
+         "-rw-r--r-- 1 u g 2 Jan 05 2026 b.txt\r\n",
+         {{"a.txt", "abc"}, {"b.txt", "bb"}},
+         {block[0], block[1], block[2],
+          "1 -rw-r--r-- 1 u g 99999999999999999999 Jan 05 2026 huge.bin\\r\\n"
+          "-rw-r--r-- 1 u g 2 Jan 05 2026 line\\nbreak.txt\\r\\n",
+          "0 Number of files & directories found: 2", "0 Downloading [a.txt] to [{out}/a.txt] (3 Bytes) ...",
+          "0 Downloaded [a.txt] <unknown> kBps", "0 Downloading [b.txt] to [{out}/b.txt] (2 Bytes) ...",
+          "0 Downloaded [b.txt] <unknown> kBps"}},
+        {"a localised listing",
+         "-rw-r--r-- 1 u g 3 5. Okt 13:45 bericht.txt\r\n"
+         "-rw-r--r-- 1 u g 2 f\xc3\xa9vr. 12  2023 fevrier.txt\r\n"
+         "-rw-r--r-- 1 u g 4 dic 31  2019 viejo.txt\r\n",
+         {{"bericht.txt", "abc"}, {"fevrier.txt", "fe"}, {"viejo.txt", "odds"}},
+         {"0 Number of files & directories found: 3",
+          "0 Downloading [bericht.txt] to [{out}/bericht.txt] (3 Bytes) ...",
+          "0 Downloaded [bericht.txt] <unknown> kBps",
+          "0 Downloading [fevrier.txt] to [{out}/fevrier.txt] (2 Bytes) ...",
+          "0 Downloaded [fevrier.txt] <unknown> kBps",
+          "0 Downloading [viejo.txt] to [{out}/viejo.txt] (4 Bytes) ...",
+          "0 Downloaded [viejo.txt] <unknown> kBps"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir out;
+        test::ScriptedFtpServer server(ListingDialogue(c.listing) + FetchDialogue(c.fetched));
+        capture = std::make_unique<test::LogCapture>();
+        Toolbox t;
+        t.AutoLog(true);
+        const SettingsArray data =
+            test::RunCommand(server.Port(), "u", "p", out.Path(), {{"ProcessAll", "1"}});
+        t.RunP("VAULTFETCH", data, data);
+        EXPECT_EQ(server.Finish(), "");
+        std::vector<std::string> log = {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                                        "0 Connected, logged on as u", "0 Retrieving filelist ..."};
+        for (auto line : c.log) {
+            if (auto at = line.find("{out}"); at != std::string::npos) line.replace(at, 5, out.Path());
+            log.push_back(line);
+        }
+        log.insert(log.end(), {"0 Number of files downloaded : " + std::to_string(c.fetched.size()),
+                               "0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"});
+        EXPECT_EQ(test::CompareLog(Log(), log), "");
+        std::map<std::string, std::string> files(c.fetched.begin(), c.fetched.end());
+        EXPECT_EQ(test::Snapshot(out.Path()), files);
+        EXPECT_FALSE(t.Error());
+        ResetModuleState();
+    }
 }
 
 // The folder appears on the server between the attempts: the second attempt succeeds.

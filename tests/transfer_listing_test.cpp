@@ -48,10 +48,10 @@ TEST_F(ReadListingTest, FoldersFirstDotsDroppedLinksProbedFilterAppliedToEveryKi
     moduleState().Settings.FileFilter = "^[a-z]";
     folderLinks["ln-dir"] = 1;
     Listing l;
-    l.Entries = {{"b.txt", "F", 10, {}},   {".", "D", 0, {}},      {"sub", "d", 0, {}},
-                 {"..", "D", 0, {}},       {"ln-dir", "l", 0, {}}, {"ln-file", "L", 5, {}},
-                 {"Zdir", "D", 0, {}},     {"a.txt", "F", 3, {}},  {"zz", "D", 0, {}},
-                 {"Upper.txt", "F", 1, {}}};
+    l.Entries = {{"b.txt", "F", 10, {}, {}},   {".", "D", 0, {}, {}},      {"sub", "d", 0, {}, {}},
+                 {"..", "D", 0, {}, {}},       {"ln-dir", "l", 0, {}, {}}, {"ln-file", "L", 5, {}, {}},
+                 {"Zdir", "D", 0, {}, {}},     {"a.txt", "F", 3, {}, {}},  {"zz", "D", 0, {}, {}},
+                 {"Upper.txt", "F", 1, {}, {}}};
     ASSERT_TRUE(Read(l));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"sub 0 -100", "zz 0 -100", "b.txt 10 000", "ln-dir 0 00-1",
                                                 "ln-file 5 0-10", "a.txt 3 000"}));
@@ -64,10 +64,10 @@ TEST_F(ReadListingTest, FoldersFirstDotsDroppedLinksProbedFilterAppliedToEveryKi
 TEST_F(ReadListingTest, UnsafeNamesArePassedOverWithAWarning) {
     moduleState().Settings.FileFilter = ".";
     Listing l;
-    l.Entries = {{"a/../../x", "F", 1, {}},
-                 {"ok", "F", 1, {}},
-                 {std::string("n\0ul", 4), "F", 1, {}},
-                 {"d/e", "D", 0, {}}};
+    l.Entries = {{"a/../../x", "F", 1, {}, {}},
+                 {"ok", "F", 1, {}, {}},
+                 {std::string("n\0ul", 4), "F", 1, {}, {}},
+                 {"d/e", "D", 0, {}, {}}};
     ASSERT_TRUE(Read(l));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"ok 1 000"}));
     EXPECT_EQ(log().LevelsAndMessages(),
@@ -76,25 +76,29 @@ TEST_F(ReadListingTest, UnsafeNamesArePassedOverWithAWarning) {
                                         "1 WARNING: Unsafe remote name skipped [n\\x00ul]"}));
 }
 
-TEST_F(ReadListingTest, AnUnreadableListingGivesTheWarningBlockAndNoEntries) {
+// Lines the client could not read are shown (their line ends made visible) and never hide the others;
+// an exact time from the listing stays with its entry.
+TEST_F(ReadListingTest, UnreadableLinesAreReportedAndTheReadableEntriesKept) {
     moduleState().Settings.FileFilter = ".";
     Listing l;
     l.ListingFormat = kListingUnparsed;
-    l.UnparsedText = "total garbage\r\n";
-    l.Entries = {{"readable.txt", "F", 1, {}}};
+    l.UnparsedText = "total garbage\r\nline\nbreak\r\n";
+    l.Entries = {{"readable.txt", "F", 1, 1704462300, {}}, {"sub", "D", 0, {}, {}}};
     ASSERT_TRUE(Read(l));
-    EXPECT_TRUE(Rows().empty());
-    EXPECT_EQ(
-        log().LevelsAndMessages(),
-        (std::vector<std::string>{"1 Some non-UNIX or non-DOS listing were encountered.",
-                                  "1 This plugin only supports UNIX and DOS listings.",
-                                  "1 Here are some of the lines that failed:", "1 total garbage\\r\\n"}));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"sub 0 -100", "readable.txt 1 000"}));
+    EXPECT_EQ(moduleState().RemoteEntries.records[2].modified, 1704462300);
+    EXPECT_EQ(moduleState().RemoteEntries.records[1].modified, std::nullopt);
+    EXPECT_EQ(log().LevelsAndMessages(),
+              (std::vector<std::string>{
+                  "1 Some non-UNIX or non-DOS listing were encountered.",
+                  "1 This plugin only supports UNIX and DOS listings.",
+                  "1 Here are some of the lines that failed:", "1 total garbage\\r\\nline\\nbreak\\r\\n"}));
 }
 
 TEST_F(ReadListingTest, ARejectedPatternFailsTheListingWithItsMessage) {
     moduleState().Settings.FileFilter = "[";
     Listing l;
-    l.Entries = {{"a", "F", 1, {}}};
+    l.Entries = {{"a", "F", 1, {}, {}}};
     EXPECT_FALSE(Read(l));
     EXPECT_TRUE(moduleState().ErrorFlag);
     const auto lines = log().LevelsAndMessages();
@@ -109,7 +113,7 @@ TEST_F(ReadListingTest, ARejectedPatternFailsTheListingWithItsMessage) {
 TEST_F(ReadListingTest, AFailedReturnFromAProbeFailsTheListing) {
     moduleState().Settings.FileFilter = ".";
     Listing l;
-    l.Entries = {{"ln", "L", 1, {}}};
+    l.Entries = {{"ln", "L", 1, {}, {}}};
     const bool ok = ReadListing(l, [](const std::string&, const std::string&) -> std::string {
         throw std::runtime_error("550 /pub: gone");
     });

@@ -27,6 +27,7 @@ RemoteEntry& Append(const ListEntry& entry) {
     RemoteEntry record;
     record.name = entry.Name;
     record.size = std::to_string(entry.Size);
+    record.modified = entry.Modified;
     auto& records = moduleState().RemoteEntries.records;
     records.push_back(std::move(record));
     return records.back();
@@ -46,10 +47,9 @@ bool ReadListing(const Listing& listing, const LinkClassifier& classifyLink) {
     m.RemoteEntries.Reset();
     try {
         NameFilter filter(m.Settings.FileFilter);
-        if (listing.ListingFormat == kListingUnparsed) {
-            if (!listing.UnparsedText.empty()) ReportUnparsedListing(listing.UnparsedText);
-            return true;
-        }
+        // Lines that could not be read are reported, and never hide those that could.
+        if (listing.ListingFormat == kListingUnparsed && !listing.UnparsedText.empty())
+            ReportUnparsedListing(listing.UnparsedText);
         for (const ListEntry& entry : listing.Entries) {
             if (UpperCase(entry.Type) != "D" || IsDotEntry(entry.Name)) continue;
             if (!filter.Passes(entry.Name) || !TakeSafe(entry.Name)) continue;

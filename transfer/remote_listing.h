@@ -20,7 +20,8 @@ using LinkClassifier = std::function<std::string(const std::string& folder, cons
 // after logging the error line and setting ErrorFlag when the listing cannot be used.
 bool ReadListing(const Listing& listing, const LinkClassifier& classifyLink);
 
-// The four-line warning block for listing lines the client could not read.
+// The four-line warning block for listing lines the client could not read; the lines themselves, one
+// after another, shown with their line ends made visible.
 void ReportUnparsedListing(const std::string& text);
 
 // Probes a link by entering it. Later transfers address files by bare name, so after a successful probe

@@ -189,6 +189,15 @@ void ScriptedFtpServer::Run() {
         dataPeerPorts_.push_back(ntohs(peer.sin_port));
         return data;
     };
+    // A FEAT the dialogue does not ask for is answered as by a server without extensions, and is not
+    // counted among the commands.
+    auto answerFeat = [&] {
+        {
+            std::lock_guard lock(mutex_);
+            commands_.pop_back();
+        }
+        SendAll(control, "502 FEAT not implemented\r\n");
+    };
     auto newDataListener = [&] {
         CloseFd(dataListen);
         CloseFd(data);
@@ -219,6 +228,10 @@ void ScriptedFtpServer::Run() {
             } else if (step[0] == '<') {
                 std::string pattern = Unescape(Trim(step.substr(1)));
                 std::string command = readCommand();
+                while (command == "FEAT" && !Matches(pattern, command)) {
+                    answerFeat();
+                    command = readCommand();
+                }
                 if (command.rfind("PORT ", 0) == 0 || command.rfind("EPRT ", 0) == 0) lastPort = command;
                 if (!Matches(pattern, command)) {
                     Fail("expected \"" + pattern + "\", got \"" + command + "\"");
@@ -282,15 +295,23 @@ void ScriptedFtpServer::Run() {
             std::lock_guard lock(mutex_);
             stepsDone_ = true;
         }
-        // After the script the client may only go away.
-        if (control >= 0 && WaitFor(control, POLLIN, stopFd_, kStepTimeoutMs)) {
-            char buffer[512];
-            ssize_t n = ::recv(control, buffer, sizeof buffer, 0);
-            if (n > 0) {
+        // After the script the client may only go away (or ask for the features the script left out).
+        while (control >= 0 && (pending.find('\n') != std::string::npos ||
+                                WaitFor(control, POLLIN, stopFd_, kStepTimeoutMs))) {
+            if (pending.find('\n') == std::string::npos) {
+                char buffer[512];
+                ssize_t n = ::recv(control, buffer, sizeof buffer, 0);
+                if (n <= 0) break;
                 pending.append(buffer, static_cast<std::size_t>(n));
-                Fail("unexpected command after the script: \"" + pending.substr(0, pending.find('\r')) +
-                     "\"");
+                if (pending.find('\n') == std::string::npos) continue;
             }
+            std::string command = readCommand();
+            if (command == "FEAT") {
+                answerFeat();
+                continue;
+            }
+            Fail("unexpected command after the script: \"" + command + "\"");
+            break;
         }
     } catch (const std::exception& e) {
         Fail(e.what());

@@ -15,7 +15,8 @@
 //   hang              fall silent until the client goes away
 //   close             close the control connection
 //   accept            take the next control connection (the client connects again)
-// Blank lines and lines starting with "#" are skipped.
+// Blank lines and lines starting with "#" are skipped. A FEAT the dialogue does not expect is answered
+// 502, as by a server without extensions, and left out of Commands().
 #include <cstdint>
 #include <mutex>
 #include <string>

@@ -39,6 +39,8 @@ bool FtpClient::Impl::CloseConnection() {
     state.store(0);
     currentType = 0;
     protectData = false;
+    features = {};
+    mlsdRefused = false;
     return wasOpen;
 }
 

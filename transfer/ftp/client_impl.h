@@ -13,6 +13,7 @@
 #include "transfer/ftp/control_channel.h"
 #include "transfer/ftp/port_range.h"
 #include "transfer/ftp/secure_layer.h"
+#include "transfer/ftp/server_features.h"
 #include "transfer/ftp/session_broken.h"
 #include "transfer/ftp/socket_address.h"
 #include "transfer/ftp/trace_log.h"
@@ -49,6 +50,8 @@ struct FtpClient::Impl {
     Reply Command(const std::string& command, Waiter& waiter);
     void ExpectPositive(const Reply& reply);
     void SetType(char type, Waiter& waiter);
+    // FEAT once a session is logged on, and UTF-8 names where the server offers them.
+    void LearnFeatures(Waiter& waiter);
     std::string WorkingFolder(Waiter& waiter);
     void ChangeFolder(const std::string& path, Waiter& waiter);
 
@@ -59,6 +62,7 @@ struct FtpClient::Impl {
     // text.
     Reply Transfer(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
                    Waiter& waiter, std::int64_t restartAt = 0);
+    // MLSD where the server offers it, LIST otherwise.
     Listing ListCurrentFolder(Waiter& waiter);
 
     // ---- downloads (downloads.cpp) ----
@@ -82,6 +86,8 @@ struct FtpClient::Impl {
     bool protectData = false;
     char currentType = 0;
     bool epsvRefused = false;
+    ServerFeatures features;
+    bool mlsdRefused = false;    // offered in FEAT, yet not understood
     bool dropAfterCall = false;  // the control connection was lost after a complete transfer
 
     // progress of the running call

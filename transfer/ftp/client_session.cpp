@@ -64,6 +64,14 @@ void FtpClient::Impl::SetType(char type, Waiter& waiter) {
     currentType = type;
 }
 
+void FtpClient::Impl::LearnFeatures(Waiter& waiter) {
+    features = ParseFeatReply(Command("FEAT", waiter));
+    mlsdRefused = false;
+    // Servers that name UTF8 may still wait for this before they send names as UTF-8; a refusal leaves
+    // the names as the server keeps them, which is no reason to fail.
+    if (features.Has("UTF8")) Command("OPTS UTF8 ON", waiter);
+}
+
 std::string FtpClient::Impl::WorkingFolder(Waiter& waiter) {
     Reply reply = Command("PWD", waiter);
     ExpectPositive(reply);
@@ -197,6 +205,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
                 control->PutStream(secure->ClearControl(control->TakeStream(), waiter));
             }
         }
+        LearnFeatures(waiter);
     } catch (const FtpError&) {
         // a session that failed its logon is of no use; SessionBroken is dropped by Run itself
         Drop();

@@ -2,11 +2,13 @@
 // connection at once, so that a small file costs its round-trips and no timer.
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/listing_parser.h"
+#include "transfer/ftp/mlsd_parser.h"
 #include "transfer/ftp/passive_address.h"
 #include "transfer/ftp/proxy_handshake.h"
 #include "transfer/ftp/reply_values.h"
@@ -18,14 +20,21 @@ namespace {
 constexpr std::size_t kBufferSize = 256 * 1024;
 constexpr std::size_t kMaxListingEntries = 1000000;
 
+template <class Parser>
 class ListingSink : public DataSink {
   public:
     void Write(std::string_view bytes) override {
         parser.Feed(bytes);
         if (parser.EntryCount() > kMaxListingEntries) throw FtpError("The listing is too long to be read");
     }
-    ListingParser parser;
+    Parser parser;
 };
+
+// The server's reply says it does not know the command at all.
+bool NotUnderstood(const FtpError& error) {
+    const std::string_view text = error.what();
+    return text.rfind("500 ", 0) == 0 || text.rfind("502 ", 0) == 0;
+}
 
 std::array<std::uint8_t, 4> Ipv4Bytes(const SocketAddress& address) {
     std::array<std::uint8_t, 4> bytes{};
@@ -293,7 +302,24 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
 
 Listing FtpClient::Impl::ListCurrentFolder(Waiter& waiter) {
     Control();
-    ListingSink sink;
+    if (features.Mlsd() && !mlsdRefused) {
+        ListingSink<MlsdParser> sink;
+        try {
+            Transfer("MLSD", sink, std::nullopt, waiter);
+            Listing listing = sink.parser.Finish();
+            // MLSD comes in the order of the server's folder, LIST as servers send it in name order,
+            // which the runs that take only the first file rely on
+            std::stable_sort(listing.Entries.begin(), listing.Entries.end(),
+                             [](const ListEntry& a, const ListEntry& b) { return a.Name < b.Name; });
+            return listing;
+        } catch (const SessionBroken&) {
+            throw;
+        } catch (const FtpError& e) {
+            if (!NotUnderstood(e)) throw;
+            mlsdRefused = true;
+        }
+    }
+    ListingSink<ListingParser> sink;
     Transfer("LIST", sink, std::nullopt, waiter);
     return sink.parser.Finish();
 }

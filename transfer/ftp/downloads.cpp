@@ -2,6 +2,7 @@
 #include <fnmatch.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "transfer/ftp/client_impl.h"
@@ -120,8 +121,11 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
         std::string listed;    // the remote path as the caller spells it, for the list
         std::string local;
         int depth;
+        // MLSD's unique facts of this folder and those above it: a server that lists links to folders as
+        // folders still names their target, so a link back up is not walked round and round
+        std::vector<std::string> above;
     };
-    std::vector<Pending> folders{{std::string(), folder, localFolder, 0}};
+    std::vector<Pending> folders{{std::string(), folder, localFolder, 0, {}}};
     try {
         while (!folders.empty()) {
             Pending current = std::move(folders.back());
@@ -159,11 +163,17 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     }
                 }
                 if (isFolder) {
+                    const auto& above = current.above;
                     if (current.depth + 1 > kMaxFolderDepth) {
                         ReportError("Folder nested too deeply, skipped [" + remotePath + "]");
+                    } else if (!entry.Unique.empty() &&
+                               std::find(above.begin(), above.end(), entry.Unique) != above.end()) {
+                        ReportError("Link to a folder not followed [" + remotePath + "]");
                     } else {
-                        subfolders.push_back({JoinRemote(current.absolute, entry.Name), remotePath, localPath,
-                                              current.depth + 1});
+                        Pending sub{JoinRemote(current.absolute, entry.Name), remotePath, localPath,
+                                    current.depth + 1, above};
+                        if (!entry.Unique.empty()) sub.above.push_back(entry.Unique);
+                        subfolders.push_back(std::move(sub));
                     }
                     continue;
                 }

@@ -1,9 +1,10 @@
 #include "transfer/ftp/listing_parser.h"
 
-#include <array>
 #include <cctype>
 #include <cstdint>
 #include <vector>
+
+#include "transfer/ftp/month_names.h"
 
 namespace klvr {
 namespace {
@@ -37,20 +38,20 @@ bool AllDigits(std::string_view s) {
     return true;
 }
 
-// Decimal digits to a number; nullopt when not digits or too large. Commas are allowed where
-// allowCommas says so (some DOS servers group thousands).
+// Decimal digits to a number; nullopt when not digits, more than 19 of them, or beyond the 64-bit range.
+// Commas are allowed where allowCommas says so (some DOS servers group thousands).
 std::optional<std::int64_t> Number(std::string_view s, bool allowCommas = false) {
-    if (s.empty()) return std::nullopt;
+    constexpr std::size_t kMaxDigits = 19;
     std::int64_t value = 0;
-    bool any = false;
+    std::size_t digits = 0;
     for (char c : s) {
         if (allowCommas && c == ',') continue;
-        if (c < '0' || c > '9') return std::nullopt;
-        if (value > (INT64_MAX - 9) / 10) return std::nullopt;
-        value = value * 10 + (c - '0');
-        any = true;
+        if (c < '0' || c > '9' || ++digits > kMaxDigits) return std::nullopt;
+        int digit = c - '0';
+        if (value > (INT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
     }
-    if (!any) return std::nullopt;
+    if (digits == 0) return std::nullopt;
     return value;
 }
 
@@ -59,17 +60,11 @@ std::optional<int> SmallNumber(std::string_view s, std::size_t minDigits, std::s
     return static_cast<int>(*Number(s));
 }
 
-bool IsMonthName(std::string_view s) {
-    static constexpr std::array<std::string_view, 12> kMonths = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                                 "jul", "aug", "sep", "oct", "nov", "dec"};
-    if (s.size() != 3) return false;
-    for (auto month : kMonths) {
-        bool same = true;
-        for (std::size_t i = 0; i < 3; ++i)
-            if (std::tolower(static_cast<unsigned char>(s[i])) != month[i]) same = false;
-        if (same) return true;
-    }
-    return false;
+// A day of the month; localised listings that put the day first write it "5." in some languages.
+bool IsDay(std::string_view s, bool dotAllowed) {
+    if (dotAllowed && !s.empty() && s.back() == '.') s.remove_suffix(1);
+    auto day = SmallNumber(s, 1, 2);
+    return day && *day >= 1 && *day <= 31;
 }
 
 // "hh:mm", optionally followed by ":ss" and a fraction (long ISO forms).
@@ -118,13 +113,15 @@ std::optional<ListEntry> ParseUnix(std::string_view line) {
 
     std::size_t nameStart = std::string_view::npos;
     std::optional<std::int64_t> size;
+    // size, then the date: "Jan 5 13:45", the day first as localised listings write it ("5. Okt 2023"),
+    // or an ISO date and time
     for (std::size_t i = 2; i + 1 < tokens.size() && nameStart == std::string_view::npos; ++i) {
         size = Number(text(i - 1));
         if (!size) continue;
-        if (i + 2 < tokens.size() && IsMonthName(text(i))) {
-            auto day = SmallNumber(text(i + 1), 1, 2);
-            if (day && *day >= 1 && *day <= 31 && IsUnixYearOrClock(text(i + 2)))
-                nameStart = tokens[i + 2].end + 1;
+        if (i + 2 < tokens.size() && IsUnixYearOrClock(text(i + 2)) &&
+            ((IsMonthName(text(i)) && IsDay(text(i + 1), false)) ||
+             (IsDay(text(i), true) && IsMonthName(text(i + 1))))) {
+            nameStart = tokens[i + 2].end + 1;
         } else if (IsIsoDate(text(i)) && IsClock(text(i + 1), true)) {
             nameStart = tokens[i + 1].end + 1;
         }
@@ -232,47 +229,19 @@ ParsedLine ParseListingLine(std::string_view line) {
 }
 
 void ListingParser::Feed(std::string_view bytes) {
-    for (char c : bytes) {
-        if (c == '\n') {
-            EndLine();
-        } else if (line_.size() < kMaxLineLength) {
-            line_ += c;
-        } else {
-            lineCut_ = true;
-        }
-    }
+    lines_.Feed(bytes, [this](const ListingLine& line) { TakeLine(line); });
 }
 
-void ListingParser::EndLine() {
-    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+void ListingParser::TakeLine(const ListingLine& line) {
     ParsedLine parsed;
-    if (!lineCut_) parsed = ParseListingLine(line_);
-    switch (parsed.form) {
-        case LineForm::Unix:
-            listing_.Entries.push_back(std::move(parsed.entry));
-            break;
-        case LineForm::Dos:
-            metDos_ = true;
-            listing_.Entries.push_back(std::move(parsed.entry));
-            break;
-        case LineForm::Ignored:
-            break;
-        case LineForm::Unreadable:
-            metUnreadable_ = true;
-            if (listing_.UnparsedText.size() + line_.size() + 2 <= kMaxUnparsedText) {
-                listing_.UnparsedText += line_;
-                listing_.UnparsedText += "\r\n";
-            }
-            break;
-    }
-    line_.clear();
-    lineCut_ = false;
+    if (!line.broken) parsed = ParseListingLine(line.text);
+    if (parsed.form == LineForm::Dos) metDos_ = true;
+    collector_.Take(std::move(parsed), line.text);
 }
 
 Listing ListingParser::Finish() {
-    if (!line_.empty() || lineCut_) EndLine();
-    listing_.ListingFormat = metUnreadable_ ? kListingUnparsed : metDos_ ? kListingDos : kListingUnix;
-    return listing_;
+    lines_.Finish([this](const ListingLine& line) { TakeLine(line); });
+    return collector_.Finish(metDos_ ? kListingDos : kListingUnix);
 }
 
 Listing ParseListing(std::string_view text) {
