@@ -373,10 +373,12 @@ data-close
     Listing listing = s.client.List();
     EXPECT_EQ(listing.ListingFormat, kListingFacts);
     ASSERT_EQ(listing.Entries.size(), 2u);
-    EXPECT_EQ(listing.Entries[0].Type, "D");
-    EXPECT_EQ(listing.Entries[1].Name, "a b.txt ");
-    EXPECT_EQ(listing.Entries[1].Size, 3);
-    EXPECT_EQ(listing.Entries[1].Modified, 946684799);
+    // in name order, as LIST comes, whatever the order of the server's folder
+    EXPECT_EQ(listing.Entries[0].Name, "a b.txt ");
+    EXPECT_EQ(listing.Entries[0].Size, 3);
+    EXPECT_EQ(listing.Entries[0].Modified, 946684799);
+    EXPECT_EQ(listing.Entries[1].Name, "sub");
+    EXPECT_EQ(listing.Entries[1].Type, "D");
     EXPECT_TRUE(s.client.List().Entries.empty());
     EXPECT_EQ(s.server.Finish(), "");
     EXPECT_TRUE(s.reported.empty());
