@@ -52,7 +52,7 @@ TEST(HostileText, ReachesLogAndTraceOnlyAsEscapes) {
     } cases[] = {
         {"a line feed in a listing line",
          Dialogue("first line\\n01-01-2000 00:00:00.0 error FORGED\\r\\n", "< QUIT\n> 221 bye\n"),
-         "first line\\r\\n01-01-2000 00:00:00.0 error FORGED\\r\\n", ""},
+         "first line\\n01-01-2000 00:00:00.0 error FORGED\\r\\n", ""},
         {"a bare CR in a name", Dialogue("-rw-r--r-- 1 u g 4 Jan 01 2026 a\\rFORGED\\r\\n", ""),
          "Could not download [a\\rFORGED] [Unsafe remote name refused [a\\rFORGED]", ""},
         {"escape sequences in a name and a reply",
