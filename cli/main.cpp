@@ -16,6 +16,7 @@
 #include "cli/command_file.h"
 #include "cli/log_receiver.h"
 #include "cli/plugin_loader.h"
+#include "util/printable_text.h"
 
 namespace klvr::cli {
 namespace {
@@ -145,8 +146,10 @@ int Run(const Plugin& plugin, const std::vector<std::string>& rest) {
         if (global.Use) out["globalVars"][std::to_string(i + 1)] = global.Value;
     }
     // Names are the server's bytes and need not be UTF-8; the JSON stays valid (U+FFFD in their place)
-    // and the exit status stays the run's.
-    std::printf("%s\n", out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    // and the exit status stays the run's. Whatever could move the terminal's cursor or reorder what it
+    // shows prints as an escape.
+    std::printf("%s\n",
+                PrintableJson(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)).c_str());
     std::fflush(stdout);
     return t.Error() ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 // Outside text on its way into a log line: what is shown as an escape and what stays as it is.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "util/printable_text.h"
@@ -37,6 +38,32 @@ TEST(PrintableText, MakesEveryLineBreakingOrHiddenCharacterVisible) {
          "txt.\\u202eexe"},  // right-to-left override
     };
     for (const auto& c : cases) EXPECT_EQ(Printable(c.in), c.out) << c.in;
+}
+
+// A printed output value: the JSON text means the same values, and prints nothing a terminal acts on.
+TEST(PrintableText, JsonKeepsItsValuesAndShowsHiddenCharactersAsEscapes) {
+    const nlohmann::json value = {{"name",
+                                   "txt.\xe2\x80\xae"
+                                   "exe"},
+                                  {"csi",
+                                   "\xc2\x9b"
+                                   "2J"},
+                                  {"del", "del\x7f"},
+                                  {"lines",
+                                   "a\xe2\x80\xa8"
+                                   "b\n"},
+                                  {"plain",
+                                   "Gr\xc3\xbc\xc3\x9f"
+                                   "e \xe2\x82\xac"}};
+    const std::string printed = PrintableJson(value.dump());
+    EXPECT_EQ(nlohmann::json::parse(printed), value);
+    for (const std::string escape : {"\\u202e", "\\u009b", "\\u007f", "\\u2028", "\\n"})
+        EXPECT_NE(printed.find(escape), std::string::npos) << escape << " in " << printed;
+    EXPECT_NE(printed.find("Gr\xc3\xbc\xc3\x9f"
+                           "e \xe2\x82\xac"),
+              std::string::npos)
+        << printed;
+    EXPECT_EQ(PrintableJson("[\"latin1 \xfc\"]"), "[\"latin1 \\ufffd\"]");
 }
 
 }  // namespace

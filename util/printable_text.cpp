@@ -51,6 +51,35 @@ std::size_t DecodeUtf8(std::string_view text, std::uint32_t& code) {
 
 }  // namespace
 
+std::string PrintableJson(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    while (!json.empty()) {
+        const auto byte = static_cast<unsigned char>(json[0]);
+        if (byte < 0x80) {
+            if (byte == 0x7f)
+                AppendCodePointEscape(out, byte);
+            else
+                out += static_cast<char>(byte);
+            json.remove_prefix(1);
+            continue;
+        }
+        std::uint32_t code = 0;
+        const std::size_t length = DecodeUtf8(json, code);
+        if (length == 0) {
+            AppendCodePointEscape(out, 0xfffd);
+            json.remove_prefix(1);
+            continue;
+        }
+        if (IsHiddenControl(code))
+            AppendCodePointEscape(out, code);
+        else
+            out.append(json.substr(0, length));
+        json.remove_prefix(length);
+    }
+    return out;
+}
+
 std::string Printable(std::string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -13,4 +13,10 @@ namespace klvr {
 // controls. Everything else (printable ASCII, valid UTF-8 text, the backslash) stays as it is.
 std::string Printable(std::string_view text);
 
+// The same characters shown in JSON text that a serializer has already escaped as far as JSON asks
+// (quotes, backslashes, C0 controls): DEL, the C1 controls and the line-breaking and reordering
+// characters become \uHHHH escapes, and a byte that is not UTF-8 becomes \ufffd, so the text still
+// parses to the same values while printing as plain ASCII where it matters.
+std::string PrintableJson(std::string_view json);
+
 }  // namespace klvr
