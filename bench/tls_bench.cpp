@@ -20,7 +20,9 @@ int main(int argc, char** argv) {
     client.Passive = true;
     client.Security = 5;
     client.FileType = klvr::kFileImage;
-    client.OnAuthenticate = [](const klvr::Certificate&, bool, bool, bool, bool& accept) { accept = true; };
+    client.OnAuthenticate = [](const klvr::Certificate&, bool, bool, bool, bool& accept, std::string&) {
+        accept = true;
+    };
     try {
         auto start = std::chrono::steady_clock::now();
         client.Login(argv[2], argv[4], argv[5], "", std::atol(argv[3]));

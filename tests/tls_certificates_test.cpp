@@ -74,7 +74,7 @@ TEST(ServerCertificate, EachVerdictFalseExactlyForTheCertificateThatBreaksIt) {
         client.Security = 5;
         Seen seen;
         client.OnAuthenticate = [&](const Certificate& cert, bool rootTrusted, bool dateValid,
-                                    bool signatureValid, bool& accept) {
+                                    bool signatureValid, bool& accept, std::string&) {
             ++seen.calls;
             seen = {seen.calls, cert, rootTrusted, dateValid, signatureValid, accept};
         };
@@ -99,7 +99,8 @@ TEST(ServerCertificate, EachVerdictFalseExactlyForTheCertificateThatBreaksIt) {
     }
 }
 
-// The handler's final accept decides, both ways; without a handler the verdicts decide.
+// The handler's final accept decides, both ways; without a handler the verdicts decide. A refusal is
+// described by the handler's reason, else by the checks that failed.
 TEST(ServerCertificate, TheHandlersLastWordDecides) {
     const TestCertificates& certs = TestCertificates::Shared();
     test::TestCertStores stores;
@@ -111,17 +112,24 @@ TEST(ServerCertificate, TheHandlersLastWordDecides) {
     struct Case {
         const char* name;
         const TestCertificate* certificate;
-        std::function<void(bool&)> handler;  // empty: no handler at all
+        std::function<void(bool&, std::string&)> handler;  // empty: no handler at all
         bool loggedOn;
+        std::string description;  // of the refusal
     };
     const Case cases[] = {
-        {"self-signed, accepted by the handler", &certs.selfSigned, [](bool& accept) { accept = true; },
-         true},
-        {"trusted, refused by the handler", &certs.server, [](bool& accept) { accept = false; }, false},
-        {"trusted, no handler", &certs.server, nullptr, true},
-        {"expired, no handler", &certs.expired, nullptr, false},
+        {"self-signed, accepted by the handler", &certs.selfSigned,
+         [](bool& accept, std::string&) { accept = true; }, true, ""},
+        {"trusted, refused by the handler", &certs.server, [](bool& accept, std::string&) { accept = false; },
+         false, "Server certificate refused [localhost]"},
+        {"untrusted, refused by the handler for its name", &certs.selfSigned,
+         [](bool&, std::string& refusal) { refusal = "not the site's name"; }, false,
+         "Server certificate refused [localhost]: not the site's name"},
+        {"trusted, no handler", &certs.server, nullptr, true, ""},
+        {"expired, no handler", &certs.expired, nullptr, false,
+         "Server certificate refused [localhost]: certificate has expired"},
         {"trusted, a handler that fails", &certs.server,
-         [](bool&) { throw std::runtime_error("handler broke"); }, false},
+         [](bool&, std::string&) { throw std::runtime_error("handler broke"); }, false,
+         "Server certificate refused [localhost]: handler broke"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -132,12 +140,16 @@ TEST(ServerCertificate, TheHandlersLastWordDecides) {
         client.Timeout = 15000;
         client.Security = 5;
         if (c.handler) {
-            client.OnAuthenticate = [&](const Certificate&, bool, bool, bool, bool& accept) {
-                c.handler(accept);
-            };
+            client.OnAuthenticate = [&](const Certificate&, bool, bool, bool, bool& accept,
+                                        std::string& refusal) { c.handler(accept, refusal); };
         }
         if (!c.loggedOn) {
-            EXPECT_THROW(client.Login("127.0.0.1", "user", "secret", "", server->Port()), FtpError);
+            try {
+                client.Login("127.0.0.1", "user", "secret", "", server->Port());
+                ADD_FAILURE() << "logged on";
+            } catch (const FtpError& e) {
+                EXPECT_EQ(e.what(), c.description);
+            }
             EXPECT_EQ(client.State(), 0);
             continue;
         }

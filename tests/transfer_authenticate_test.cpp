@@ -210,6 +210,37 @@ TEST(DecideAuthentication, FollowsTheSwitchesAndTheHostName) {
     }
 }
 
+// A refusal names the checks that refused it, never one the user chose to ignore.
+TEST(DecideAuthentication, TheRefusalNamesTheChecksThatRefused) {
+    const struct {
+        bool root, date;
+        std::string issuedTo;
+        bool ignoreRoot;
+        std::int16_t always;
+        std::string refusal;
+    } cases[] = {
+        {false, true, "other.example", true, 0,
+         "The name on the security certificate does not match the name of the site"},
+        {false, false, "ftp.example", false, 0,
+         "Certificate date is invalid; Certificate Authority is not trusted"},
+        {false, true, "other.example", false, 1, ""},  // let through
+        {true, true, "ftp.example", false, 0, ""},
+    };
+    for (const auto& c : cases) {
+        Certificate cert;
+        cert.IssuedTo = c.issuedTo;
+        AuthenticateInput in;
+        in.rootTrusted = c.root;
+        in.dateValid = c.date;
+        in.signatureValid = true;
+        in.accept = c.root && c.date;
+        in.ignoreRoot = c.ignoreRoot;
+        in.alwaysAuthenticate = c.always;
+        in.remoteHost = "ftp.example";
+        EXPECT_EQ(DecideAuthentication(cert, in).refusal, c.refusal) << c.issuedTo;
+    }
+}
+
 // The client refused, yet every verdict holds and the name matches: nothing speaks against it.
 TEST(DecideAuthentication, ARefusalWithoutAnyReasonIsAccepted) {
     Certificate cert;

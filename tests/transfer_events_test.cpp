@@ -109,12 +109,44 @@ TEST_F(SessionEvents, CertificateRequestedHandsOverTheReferencedCertificate) {
     EXPECT_TRUE(capture->Messages().empty());
     EXPECT_FALSE(m.ErrorFlag);
 
-    // none configured while the server asks for one
+    // none configured: the request is answered with no certificate, quietly
     m.Settings.ClientCertificate = "";
     OnCertificateRequested(session);
-    EXPECT_EQ(capture->LevelsAndMessages(),
-              (std::vector<std::string>{"2 ERROR_FTP-CERTIFICATE: Subscript out of range"}));
-    EXPECT_TRUE(m.ErrorFlag);
+    EXPECT_TRUE(capture->Messages().empty());
+    EXPECT_FALSE(m.ErrorFlag);
+}
+
+// A reference that cannot be searched keeps its failure line, which says what is wrong with the setting.
+TEST_F(SessionEvents, CertificateRequestedNamesWhatIsWrongWithTheReference) {
+    const struct {
+        std::string reference;
+        std::string line;
+    } cases[] = {
+        {"MY:a:b",
+         "2 ERROR_FTP-CERTIFICATE: ClientCertificate [MY:a:b] is not a certificate reference: it has "
+         "3 of the 5 parts STORE:IssuedBy:IssuedTo:LOCATION:KEYNAME"},
+        {"MY:a:b:here:00",
+         "2 ERROR_FTP-CERTIFICATE: ClientCertificate [MY:a:b:here:00] names the store "
+         "location [here], which is not a number (0 local machine, 1 current user)"},
+        {"NOPE:a:b:1:00",
+         "2 ERROR_FTP-CERTIFICATE: ClientCertificate [NOPE:a:b:1:00] names a store that "
+         "cannot be opened: unknown certificate store \"NOPE\""},
+        {"MY:a\x1b[2J:b",
+         "2 ERROR_FTP-CERTIFICATE: ClientCertificate [MY:a\\x1b[2J:b] is not a certificate "
+         "reference: it has 3 of the 5 parts STORE:IssuedBy:IssuedTo:LOCATION:KEYNAME"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reference);
+        ModuleState& m = moduleState();
+        m.ErrorFlag = false;
+        capture->Clear();
+        RunSession session;
+        m.Settings.ClientCertificate = c.reference;
+        OnCertificateRequested(session);
+        EXPECT_EQ(capture->LevelsAndMessages(), (std::vector<std::string>{c.line}));
+        EXPECT_TRUE(m.ErrorFlag);
+        EXPECT_FALSE(session.Ftp.Certificate.has_value());
+    }
 }
 
 // Once AlwaysAuthenticate let a certificate through, a later host mismatch in the same run is only noted.
@@ -127,12 +159,13 @@ TEST_F(SessionEvents, AuthenticateTurnsTheHostCheckOffForTheRestOfTheRun) {
     Certificate cert;
     cert.IssuedTo = "localhost";
     bool accept = true;
-    OnAuthenticate(session, cert, true, true, true, accept);
+    std::string refusal;
+    OnAuthenticate(session, cert, true, true, true, accept, refusal);
     EXPECT_TRUE(accept);
     EXPECT_FALSE(m.HostCheckActive);
     m.Settings.AlwaysAuthenticate = 0;
     accept = true;
-    OnAuthenticate(session, cert, true, true, true, accept);
+    OnAuthenticate(session, cert, true, true, true, accept, refusal);
     EXPECT_TRUE(accept);
     EXPECT_EQ(capture->LevelsAndMessages(),
               (std::vector<std::string>{

@@ -35,6 +35,9 @@ struct TlsCase {
     std::vector<std::string> judged;         // the lines the certificate decision writes
     bool downloaded;                         // false: the logon fails on the refused certificate
     bool error;
+    std::string failure = "*";  // the failed logon's description
+    bool tls12Only = false;
+    bool caTrusted = true;
 };
 
 const std::string kRoot = "1 - Certificate Authority is not trusted\r\n";
@@ -142,14 +145,39 @@ const TlsCase kCases[] = {
       "0 -----------------------------------"},
      true,
      false},
-    {"no client certificate configured while the server asks for one",
+    // TLS 1.3 ends the session after the handshake, TLS 1.2 in it
+    {"no client certificate configured while the server requires one",
      Server::Py,
      &TestCertificates::server,
      true,
      {},
-     {"2 ERROR_FTP-CERTIFICATE: Subscript out of range"},
+     {},
      false,
+     true,
+     "TLS failed: the server requires a client certificate; none is configured"},
+    {"no client certificate configured while the server requires one, TLS 1.2",
+     Server::Vs,
+     &TestCertificates::server,
+     true,
+     {},
+     {},
+     false,
+     true,
+     "The TLS handshake failed: the server requires a client certificate; none is configured",
      true},
+    // the refusal names the check that refused, not the issuer fault the user ignores
+    {"another host's name from an untrusted CA, root ignored: refused for the name",
+     Server::Py,
+     &TestCertificates::wrongHost,
+     false,
+     {{"IgnoreRootError", "1"}},
+     {"1 Ignored Root mismatch!", kHost, kFailed},
+     false,
+     true,
+     "Server certificate refused [wrong-host.invalid]: The name on the security certificate does not match "
+     "the name of the site",
+     false,
+     false},
 };
 
 class TlsRun : public ::testing::TestWithParam<int> {
@@ -181,7 +209,7 @@ TEST_P(TlsRun, JudgesTheCertificateAndDownloads) {
     const TlsCase& c = kCases[GetParam()];
     SCOPED_TRACE(c.name);
     const TestCertificates& certs = TestCertificates::Shared();
-    stores->Put(0, "ROOT", certs.ca.certPem, "test-ca.pem");
+    if (c.caTrusted) stores->Put(0, "ROOT", certs.ca.certPem, "test-ca.pem");
     stores->Put(1, "MY", certs.client.certAndKeyPem, "client.pem");
 
     test::TempDir remote, local, work;
@@ -189,6 +217,7 @@ TEST_P(TlsRun, JudgesTheCertificateAndDownloads) {
     test::ServerTls tls;
     tls.certificate = &(certs.*c.certificate);
     tls.requireClientCertificate = c.requireClientCertificate;
+    tls.tls12Only = c.tls12Only;
     std::unique_ptr<test::PyFtpdServer> py;
     std::unique_ptr<test::VsftpdServer> vs;
     std::uint16_t port = 0;
@@ -232,9 +261,10 @@ TEST_P(TlsRun, JudgesTheCertificateAndDownloads) {
                                  "0 Disconnecting from [localhost] ...", "0 Connection Closed"})
             expected.push_back(Replace(Replace(line, "{user}", user), "{out}", local.Path()));
     } else {
-        for (const char* line : {"0 Connection Closed", "2 ERROR_FTP-DOWNLOAD: Could not login! [*",
-                                 "2 ERROR_FTP-DOWNLOAD: *", "2 Retry-count exceeded, aborting....."})
-            expected.push_back(line);
+        const std::string closing = c.failure == "*" ? "*" : c.failure + "]";
+        expected.insert(expected.end(),
+                        {"0 Connection Closed", "2 ERROR_FTP-DOWNLOAD: Could not login! [" + closing,
+                         "2 ERROR_FTP-DOWNLOAD: " + c.failure, "2 Retry-count exceeded, aborting....."});
     }
     EXPECT_EQ(test::CompareLog(capture->LevelsAndMessages(), expected), "");
     using Files = std::map<std::string, std::string>;

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "transfer/certificates/certificate_host.h"
 #include "util/printable_text.h"
 
 namespace klvr {
@@ -34,32 +35,36 @@ AuthenticateOutcome DecideAuthentication(const Certificate& server, const Authen
 
     const bool always = in.alwaysAuthenticate == 1;
     std::string reasons;
+    const auto refuse = [&](const std::string& reason) {
+        reasons += "- " + reason + "\r\n";
+        out.refusal += (out.refusal.empty() ? "" : "; ") + reason;
+    };
     if (!out.accept) {
         if (!in.dateValid) {
             if (in.ignoreDate)
                 write(LogLevel::Warning, "Ignored Date mismatch!");
             else
-                reasons += "- Certificate date is invalid\r\n";
+                refuse("Certificate date is invalid");
         }
         if (!in.rootTrusted) {
             if (in.ignoreRoot)
                 write(LogLevel::Warning, "Ignored Root mismatch!");
             else
-                reasons += "- Certificate Authority is not trusted\r\n";
+                refuse("Certificate Authority is not trusted");
         }
         if (!in.signatureValid) {
             if (always)
                 write(LogLevel::Warning, "Ignored invalid signature!");
             else
-                reasons += "- Certificate does not contain a valid signature\r\n";
+                refuse("Certificate does not contain a valid signature");
         }
     }
-    if (server.IssuedTo != in.remoteHost) {
+    if (!CertificateNamesHost(server, in.remoteHost)) {
         if (!out.hostCheckActive || in.ignoreHost) {
             write(LogLevel::Warning, "Ignored Host mismatch!");
         } else {
             out.accept = false;
-            reasons += "- The name on the security certificate does not match the name of the site\r\n";
+            refuse("The name on the security certificate does not match the name of the site");
         }
     }
 
@@ -71,6 +76,7 @@ AuthenticateOutcome DecideAuthentication(const Certificate& server, const Authen
             write(LogLevel::Warning, "Authentication failed, but AlwaysAuthenticate=1, continuing.....");
             out.hostCheckActive = false;
             out.accept = true;
+            out.refusal.clear();
         } else {
             write(LogLevel::Error, "Authentication failed!");
             out.setErrorFlag = true;

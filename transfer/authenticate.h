@@ -1,6 +1,6 @@
 #pragma once
 // The server-certificate decision: the client's verdicts, the ignore switches, AlwaysAuthenticate and
-// the host-name comparison, as a pure function of its inputs. The event handler applies the outcome.
+// the host-name check, as a pure function of its inputs. The event handler applies the outcome.
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -37,6 +37,7 @@ struct AuthenticateOutcome {
     bool hostCheckActive = true;
     bool setErrorFlag = false;
     std::vector<LogLine> lines;  // in the order they are written
+    std::string refusal;         // when refused: the checks that refused it, "; "-separated
 };
 
 AuthenticateOutcome DecideAuthentication(const Certificate& server, const AuthenticateInput& in);

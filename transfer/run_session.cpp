@@ -6,8 +6,8 @@ namespace klvr {
 
 RunSession::RunSession() {
     Ftp.OnAuthenticate = [this](const Certificate& server, bool rootTrusted, bool dateValid,
-                                bool signatureValid, bool& accept) {
-        OnAuthenticate(*this, server, rootTrusted, dateValid, signatureValid, accept);
+                                bool signatureValid, bool& accept, std::string& refusal) {
+        OnAuthenticate(*this, server, rootTrusted, dateValid, signatureValid, accept, refusal);
     };
     Ftp.OnCertificateRequested = [this] { OnCertificateRequested(*this); };
     Ftp.OnProgress = [this](int operation, int status, const std::string& text, std::int64_t done,

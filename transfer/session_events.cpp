@@ -14,7 +14,7 @@
 namespace klvr {
 
 void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bool dateValid,
-                    bool signatureValid, bool& accept) {
+                    bool signatureValid, bool& accept, std::string& refusal) {
     ModuleState& m = moduleState();
     try {
         const CommandSettings& s = m.Settings;
@@ -33,6 +33,7 @@ void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bo
         const AuthenticateOutcome out = DecideAuthentication(server, in);
         for (const LogLine& line : out.lines) WriteLog(line.text, line.level);
         accept = out.accept;
+        if (!accept) refusal = out.refusal;
         m.HostCheckActive = out.hostCheckActive;
         if (out.setErrorFlag) m.ErrorFlag = true;
     } catch (const std::exception& e) {
@@ -43,6 +44,9 @@ void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bo
 
 void OnCertificateRequested(RunSession& session) {
     ModuleState& m = moduleState();
+    // A server that merely asks is answered with no certificate, as TLS clients do; one that requires a
+    // certificate then ends the handshake, and that failure says so.
+    if (m.Settings.ClientCertificate.empty()) return;
     try {
         CertificateStore store;
         if (auto found = FindReferencedCertificate(store, SplitText(m.Settings.ClientCertificate, ":")))

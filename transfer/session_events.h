@@ -11,9 +11,9 @@ namespace klvr {
 class RunSession;
 
 // Accepts or refuses the server's certificate; accept arrives as the client's verdict and leaves as the
-// decision.
+// decision, and a refusal names the checks that refused it.
 void OnAuthenticate(RunSession& session, const Certificate& server, bool rootTrusted, bool dateValid,
-                    bool signatureValid, bool& accept);
+                    bool signatureValid, bool& accept, std::string& refusal);
 // Hands the configured client certificate to the client, when the store still holds it.
 void OnCertificateRequested(RunSession& session);
 // Progress percentages into the trace file, the client's texts into the log, and a pending host stop.

@@ -171,6 +171,10 @@ TestCertificates::TestCertificates(const fs::path& where, TestKeyType type) : fo
     server = issueByCa("server", {"localhost", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"});
     wrongHost = issueByCa("wrong-host", {"wrong-host.invalid", -kDay, 365 * kDay, false,
                                          "DNS:wrong-host.invalid", "serverAuth"});
+    sanOnly =
+        issueByCa("san-only", {"klvr Test Server", -kDay, 365 * kDay, false, kLocalhostNames, "serverAuth"});
+    wildcard = issueByCa("wildcard",
+                         {"klvr Test Wildcard", -kDay, 365 * kDay, false, "DNS:*.klvr.test", "serverAuth"});
     expired = issueByCa("expired", {"localhost", -30 * kDay, -kDay, false, kLocalhostNames, "serverAuth"});
     notYetValid =
         issueByCa("not-yet-valid", {"localhost", kDay, 30 * kDay, false, kLocalhostNames, "serverAuth"});

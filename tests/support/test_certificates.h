@@ -29,6 +29,8 @@ class TestCertificates {
     TestCertificate ca;            // "klvr Test CA", self-signed, 10 years
     TestCertificate server;        // "localhost", SAN DNS:localhost, IP:127.0.0.1, IP:::1; issued by ca
     TestCertificate wrongHost;     // "wrong-host.invalid" (also its SAN); issued by ca
+    TestCertificate sanOnly;       // "klvr Test Server", names only in its SAN: localhost, 127.0.0.1, ::1
+    TestCertificate wildcard;      // "klvr Test Wildcard", SAN DNS:*.klvr.test only; issued by ca
     TestCertificate expired;       // "localhost"; issued by ca; ended a day ago
     TestCertificate notYetValid;   // "localhost"; issued by ca; valid from tomorrow
     TestCertificate selfSigned;    // "localhost"; its own issuer, in date

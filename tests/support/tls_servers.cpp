@@ -143,11 +143,10 @@ void UseTls(VsftpdOptions& options, const ServerTls& tls, const TempDir& work) {
         "require_ssl_reuse=YES",
         std::string("implicit_ssl=") + (tls.start == TlsStart::Implicit ? "YES" : "NO"),
     };
+    // vsftpd asks every client for a certificate (ssl_request_cert=YES) unless told otherwise
     if (tls.requireClientCertificate) {
-        lines.insert(lines.end(), {"ssl_request_cert=YES", "require_cert=YES", "validate_cert=YES",
+        lines.insert(lines.end(), {"require_cert=YES", "validate_cert=YES",
                                    "ca_certs_file=" + TestCertificates::Shared().ca.certPem.string()});
-    } else {
-        lines.push_back("ssl_request_cert=NO");
     }
     options.extraConfig.insert(options.extraConfig.end(), lines.begin(), lines.end());
     if (tls.tls12Only) options.environment.push_back(OpenSslTls12Only(work));

@@ -30,8 +30,9 @@ struct ServerTls {
 // Makes pyftpdlib serve FTP over TLS (handler class and setup lines of options).
 void UseTls(PyFtpdOptions& options, const ServerTls& tls);
 
-// Makes vsftpd serve FTP over TLS for anonymous users, with the strict default that data connections
-// resume the control connection's TLS session. work holds the OpenSSL settings file when one is needed.
+// Makes vsftpd serve FTP over TLS for anonymous users, with its defaults of asking every client for a
+// certificate and insisting that data connections resume the control connection's TLS session. work
+// holds the OpenSSL settings file when one is needed.
 void UseTls(VsftpdOptions& options, const ServerTls& tls, const TempDir& work);
 
 // Makes ProFTPD serve FTP over TLS as Debian's tls.conf shows (TLSEngine, the certificate and its key);

@@ -100,8 +100,11 @@ class FtpClient {
         OnProgress;
     std::function<void()> OnStateChanged;
     std::function<void(int code, const std::string& text)> OnErrorReported;
+    // accept arrives True only when all three checks held; its final value decides. refusal arrives with
+    // the client's description of the failed checks; a handler that refuses may say why instead, and
+    // the failure then carries that text.
     std::function<void(const klvr::Certificate& serverCertificate, bool rootTrusted, bool dateValid,
-                       bool signatureValid, bool& accept)>
+                       bool signatureValid, bool& accept, std::string& refusal)>
         OnAuthenticate;
     std::function<void()> OnCertificateRequested;
 

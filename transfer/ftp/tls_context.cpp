@@ -45,6 +45,7 @@ SSL* TlsContext::NewConnection(Role& role) {
     SSL* ssl = SSL_new(ctx_);
     if (ssl == nullptr) throw SessionBroken("Cannot set up TLS: out of memory");
     SSL_set_app_data(ssl, &role);
+    role.withheld = false;
     if (!serverName_.empty() && !IsAddress(serverName_)) SSL_set_tlsext_host_name(ssl, serverName_.c_str());
     return ssl;
 }
@@ -68,6 +69,11 @@ int TlsContext::OnNewSession(SSL* ssl, SSL_SESSION* session) {
     SSL_SESSION_free(role->context->session_);
     role->context->session_ = session;
     return 1;  // the reference is ours now
+}
+
+bool TlsContext::CertificateWithheld(const SSL* ssl) {
+    const auto* role = static_cast<const Role*>(SSL_get_app_data(ssl));
+    return role != nullptr && role->withheld;
 }
 
 void TlsContext::KeepServerCertificate(X509* leaf) {
@@ -126,9 +132,12 @@ int TlsContext::OnCertificateRequest(SSL* ssl, X509** cert, EVP_PKEY** key) {
             chosen = self.certificateAsked_ ? self.presented_ : self.Presentable(self.client_.Certificate);
         }
     } catch (...) {
+        role->withheld = true;
         return 0;
     }
-    if (!chosen) return 0;  // the server decides whether it goes on without one
+    // Answered with no certificate: the server decides whether it goes on without one.
+    role->withheld = !chosen;
+    if (!chosen) return 0;
     X509_up_ref(chosen->x509.get());
     EVP_PKEY_up_ref(chosen->privateKey.get());
     *cert = chosen->x509.get();

@@ -35,11 +35,16 @@ class TlsContext {
 
     bool HasSession() const { return session_ != nullptr; }
 
+    // True when the server of ssl's connection asked for a client certificate and was answered with
+    // none: a handshake it then ends was ended for the want of one.
+    static bool CertificateWithheld(const SSL* ssl);
+
   private:
     // What each connection's application data points at: the context, and which channel it serves.
     struct Role {
         TlsContext* context;
         bool control;
+        bool withheld = false;  // of its newest connection (the connections of a channel never overlap)
     };
 
     static int OnNewSession(SSL* ssl, SSL_SESSION* session);

@@ -19,11 +19,12 @@ void Authenticate(SSL* ssl, FtpClient& client) {
     ServerCertificateVerdict verdict = JudgeServerCertificate(leaf, SSL_get_peer_cert_chain(ssl));
     Certificate certificate = MakeCertificate(leaf, nullptr, std::string());
     bool accept = verdict.Accepted();
+    std::string refusal = verdict.description;
     std::string handlerFailure;
     if (client.OnAuthenticate) {
         try {
             client.OnAuthenticate(certificate, verdict.rootTrusted, verdict.dateValid, verdict.signatureValid,
-                                  accept);
+                                  accept, refusal);
         } catch (const std::exception& e) {
             // a handler that failed has decided nothing: the certificate is not let through
             accept = false;
@@ -37,8 +38,8 @@ void Authenticate(SSL* ssl, FtpClient& client) {
     std::string text = "Server certificate refused [" + certificate.IssuedTo + "]";
     if (!handlerFailure.empty()) {
         text += ": " + handlerFailure;
-    } else if (!verdict.description.empty()) {
-        text += ": " + verdict.description;
+    } else if (!refusal.empty()) {
+        text += ": " + refusal;
     }
     throw FtpError(text);
 }
@@ -51,6 +52,7 @@ class OpenSslLayer : public SecureLayer {
         context_.reset();  // a new logon: nothing of an earlier server is resumed or trusted
         auto context = std::make_unique<TlsContext>(client, serverName);
         auto stream = std::make_unique<TlsStream>(context->NewControlConnection(), std::move(plain));
+        stream->CertificateWithheld(&TlsContext::CertificateWithheld);
         stream->Handshake(waiter);
         Authenticate(stream->Ssl(), client);
         context->KeepServerCertificate(SSL_get0_peer_certificate(stream->Ssl()));
@@ -63,6 +65,7 @@ class OpenSslLayer : public SecureLayer {
             throw FtpError("A protected data connection needs TLS on the control connection first");
         TlsContext* context = context_.get();
         auto stream = std::make_unique<TlsStream>(context->NewDataConnection(), std::move(plain));
+        stream->CertificateWithheld(&TlsContext::CertificateWithheld);
         stream->OnEstablished([context](SSL* ssl) { context->CheckDataServer(ssl); });
         // The handshake runs with the first reads, which the transfer makes once the server has
         // answered the transfer command.

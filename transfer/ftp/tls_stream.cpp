@@ -63,6 +63,23 @@ struct TlsStreamBio {
 
 namespace {
 
+constexpr const char* kCertificateRequired = "the server requires a client certificate; none is configured";
+
+// Alerts by which a server ends a session that lacks the client certificate it requires: TLS 1.3 has one
+// of its own, earlier versions end the handshake with a general one.
+bool RefusesMissingCertificate(unsigned long error) {
+    if (ERR_GET_LIB(error) != ERR_LIB_SSL) return false;
+    switch (ERR_GET_REASON(error)) {
+        case SSL_R_TLSV13_ALERT_CERTIFICATE_REQUIRED:
+        case SSL_R_SSLV3_ALERT_HANDSHAKE_FAILURE:
+        case SSL_R_SSLV3_ALERT_BAD_CERTIFICATE:
+        case SSL_R_TLSV1_ALERT_ACCESS_DENIED:
+            return true;
+        default:
+            return false;
+    }
+}
+
 std::string OpenSslReason() {
     unsigned long code = ERR_peek_last_error();
     if (code == 0) return std::string();
@@ -108,12 +125,19 @@ TlsStream::~TlsStream() {
 
 void TlsStream::Fail(int error, const std::string& during) {
     broken_ = true;
+    const unsigned long code = ERR_peek_last_error();
     std::string reason = OpenSslReason();
     ERR_clear_error();
+    const bool withheld = withheld_ && withheld_(ssl_);
+    if (withheld && RefusesMissingCertificate(code))
+        throw SessionBroken(during + ": " + kCertificateRequired);
     if (!established_ && (lowerEnded_ || !lowerError_.empty())) {
         // writing our part of the handshake into a closed connection fails too: the peer closed first
         throw SessionBroken("The server closed the connection during the TLS handshake" +
-                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")"));
+                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") +
+                            (withheld ? std::string("; it had asked for a client certificate, and none is "
+                                                    "configured")
+                                      : std::string()));
     }
     if (!lowerError_.empty()) throw SessionBroken(lowerError_);
     if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty()))

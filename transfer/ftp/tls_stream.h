@@ -28,6 +28,9 @@ class TlsStream : public ByteStream {
     // Without Handshake, the first Read starts the handshake and the reads that follow complete it.
     // Called once, when the handshake has completed, before any byte is handed out; may raise.
     void OnEstablished(std::function<void(SSL*)> check) { onEstablished_ = std::move(check); }
+    // Tells whether the server asked for a client certificate and got none, so that a failure it then
+    // causes is described as what it is.
+    void CertificateWithheld(std::function<bool(const SSL*)> withheld) { withheld_ = std::move(withheld); }
 
     // Ends TLS with the close_notify exchange and hands back the clear stream beneath.
     std::unique_ptr<ByteStream> Unwrap(Waiter& waiter);
@@ -55,6 +58,7 @@ class TlsStream : public ByteStream {
     BIO_METHOD* method_ = nullptr;
     SSL* ssl_ = nullptr;
     std::function<void(SSL*)> onEstablished_;
+    std::function<bool(const SSL*)> withheld_;
     std::string lowerError_;  // what the stream beneath raised inside OpenSSL's call
     bool lowerEnded_ = false;
     bool established_ = false;
