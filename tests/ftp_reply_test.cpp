@@ -1,7 +1,6 @@
 // The reply reader and the values read out of replies.
 #include <gtest/gtest.h>
 
-#include "transfer/ftp/passive_address.h"
 #include "transfer/ftp/reply.h"
 #include "transfer/ftp/reply_values.h"
 #include "transfer/ftp/server_features.h"
@@ -105,30 +104,6 @@ TEST(ReplyValues, WorkingFolderAndSizes) {
     EXPECT_FALSE(ParseSizeReply("213 99999999999999999999999"));
     EXPECT_EQ(ParseTransferSize("150 Opening BINARY mode data connection for a.bin (4096 bytes)."), 4096);
     EXPECT_FALSE(ParseTransferSize("150 File status okay."));
-}
-
-TEST(PassiveAddress, PrivateAnswersOfPublicServersUseTheControlPeer) {
-    struct Case {
-        std::array<std::uint8_t, 4> pasv;
-        AddressScope peer;
-        bool replace;
-    };
-    const Case cases[] = {
-        {{10, 0, 0, 5}, AddressScope::Public, true},
-        {{192, 168, 1, 2}, AddressScope::Public, true},
-        {{172, 20, 0, 1}, AddressScope::Public, true},
-        {{172, 32, 0, 1}, AddressScope::Public, false},  // just outside 172.16/12
-        {{100, 64, 0, 1}, AddressScope::Public, true},
-        {{0, 0, 0, 0}, AddressScope::Loopback, true},
-        {{127, 0, 0, 1}, AddressScope::Public, true},
-        {{127, 0, 0, 1}, AddressScope::Loopback, false},
-        {{10, 0, 0, 5}, AddressScope::Private, false},  // both inside the same network
-        {{203, 0, 113, 9}, AddressScope::Public, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(UseControlPeerInstead(c.pasv, c.peer), c.replace)
-            << int(c.pasv[0]) << "." << int(c.pasv[1]) << "." << int(c.pasv[2]) << "." << int(c.pasv[3]);
-    }
 }
 
 TEST(ServerFeatures, FeatAnswers) {

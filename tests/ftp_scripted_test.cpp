@@ -317,6 +317,31 @@ close
     EXPECT_EQ(s.server.Finish(), "");
 }
 
+// Only the port of a PASV answer counts: the data connection goes to the control connection's peer,
+// whatever host the answer names (here another loopback address, where nothing listens).
+TEST(ScriptedTransfer, APassiveAnswerNeverAimsTheDataAtAnotherHost) {
+    Session s(R"(
+< TYPE I
+> 200 ok
+< SIZE f.bin
+> 213 5
+< EPSV
+> 500 EPSV not understood
+< PASV
+> 227 Entering Passive Mode (127,0,0,2,{pasvport})
+< RETR f.bin
+> 150 go
+data bytes
+data-close
+> 226 done
+)");
+    s.Login();
+    s.client.FileType = kFileImage;
+    s.client.Get("f.bin", s.local / "f.bin");
+    EXPECT_EQ(ReadFile(s.local / "f.bin"), "bytes");
+    EXPECT_EQ(s.server.Finish(), "");
+}
+
 TEST(ScriptedTransfer, FinalReplyBeforeTheDataAndPassiveFallback) {
     // EPSV refused once: PASV from then on; the 226 may overtake the data; PASV 0.0.0.0 means the
     // control peer.

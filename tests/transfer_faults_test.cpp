@@ -255,6 +255,27 @@ TEST_F(Faults, AMissingClientCertificateEndsEachAttemptAtOnce) {
     EXPECT_TRUE(t.Error());
 }
 
+// A security mode the dialog never writes is refused before anything is sent, like an unknown protocol;
+// it never falls back to plain FTP and a password in clear.
+TEST_F(Faults, AnUnknownSecurityModeIsRefusedBeforeConnecting) {
+    for (const std::string mode : {"9", "-1"}) {
+        SCOPED_TRACE(mode);
+        capture->Clear();
+        test::ScriptedFtpServer server("> 220 ready\n> 234 TLS offered\n");
+        Toolbox t;
+        t.AutoLog(true);
+        const SettingsArray data = test::RunCommand(server.Port(), "u", "p", local.Path(),
+                                                    {{"SecurityMode", mode}, {"RetryCount", "2"}});
+        t.RunP("VAULTFETCH", data, data);
+        const std::string refusal = "Unknown SecurityMode " + mode + "; use 0 (Implicit Normal) to 8 (None)";
+        EXPECT_EQ(Expect({"1 WARNING: " + refusal, "1 Retrying 2/2 .....", "2 ERROR_FTP-DOWNLOAD: " + refusal,
+                          "2 Retry-count exceeded, aborting....."}),
+                  "");
+        EXPECT_TRUE(t.Error());
+        EXPECT_TRUE(server.Commands().empty());
+    }
+}
+
 // The host's stop arrives from another thread while the run pauses after a file: the next file is
 // never started, what was fetched stays.
 TEST_F(Faults, AHostStopDuringThePauseEndsTheRunBeforeTheNextFile) {

@@ -69,7 +69,14 @@ void ConfigureSession(FtpClient& ftp) {
     if (s.ProxyPort > 0) ftp.ProxyPort = s.ProxyPort;
     ftp.Abort();
     ftp.SecurityProtocol = s.SecurityProtocol;
-    if (const auto code = SecurityCodeFor(s.SecurityMode)) ftp.Security = *code;
+    // A mode the dialog never writes would leave the client as it was, in plain FTP: the password would
+    // go in clear to a server that offers TLS.
+    const auto code = SecurityCodeFor(s.SecurityMode);
+    if (!code) {
+        throw std::runtime_error("Unknown SecurityMode " + std::to_string(s.SecurityMode) +
+                                 "; use 0 (Implicit Normal) to 8 (None)");
+    }
+    ftp.Security = *code;
 }
 
 // C. Client certificate. False when the configured certificate is gone: the attempt then ends at once,

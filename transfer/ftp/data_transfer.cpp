@@ -3,13 +3,10 @@
 #include <netinet/in.h>
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/listing_parser.h"
 #include "transfer/ftp/mlsd_parser.h"
-#include "transfer/ftp/passive_address.h"
 #include "transfer/ftp/proxy_handshake.h"
 #include "transfer/ftp/reply_values.h"
 #include "transfer/ftp/tcp_stream.h"
@@ -34,32 +31,6 @@ class ListingSink : public DataSink {
 bool NotUnderstood(const FtpError& error) {
     const std::string_view text = error.what();
     return text.rfind("500 ", 0) == 0 || text.rfind("502 ", 0) == 0;
-}
-
-std::array<std::uint8_t, 4> Ipv4Bytes(const SocketAddress& address) {
-    std::array<std::uint8_t, 4> bytes{};
-    if (address.Family() == AF_INET) {
-        auto raw = reinterpret_cast<const sockaddr_in*>(&address.storage)->sin_addr.s_addr;
-        std::memcpy(bytes.data(), &raw, 4);
-    }
-    return bytes;
-}
-
-AddressScope PeerScope(const SocketAddress& peer) {
-    if (peer.Family() == AF_INET) return ScopeOf(Ipv4Bytes(peer));
-    if (peer.Family() == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6*>(&peer.storage)->sin6_addr;
-        if (IN6_IS_ADDR_LOOPBACK(&v6)) return AddressScope::Loopback;
-        if (IN6_IS_ADDR_V4MAPPED(&v6))
-            return ScopeOf({v6.s6_addr[12], v6.s6_addr[13], v6.s6_addr[14], v6.s6_addr[15]});
-        if (IN6_IS_ADDR_LINKLOCAL(&v6) || (v6.s6_addr[0] & 0xfe) == 0xfc) return AddressScope::Private;
-    }
-    return AddressScope::Public;
-}
-
-std::string Dotted(const std::array<std::uint8_t, 4>& a) {
-    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." +
-           std::to_string(a[3]);
 }
 
 }  // namespace
@@ -126,17 +97,13 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             if (reply.code != 227) throw FtpError(reply.Text());
             auto answer = ParsePasvReply(reply.Text());
             if (!answer) throw FtpError("The server's PASV answer names no address: " + reply.Text());
+            // Only the port of the answer is used, as with EPSV: its address would let a hostile server
+            // aim our connection at any host (FTP bounce), and servers behind NAT name one we cannot
+            // reach anyway. The data goes where the commands go.
             if (tunnelled) {
-                auto numeric = SocketAddress::FromNumeric(targetHost, 0);
-                AddressScope scope = numeric ? PeerScope(*numeric) : AddressScope::Public;
-                std::string host =
-                    UseControlPeerInstead(answer->address, scope) ? targetHost : Dotted(answer->address);
-                link.stream = OpenTunnel(self, host, answer->port, range, abort, waiter);
+                link.stream = OpenTunnel(self, targetHost, answer->port, range, abort, waiter);
             } else {
                 SocketAddress address = controlPeer;
-                if (!UseControlPeerInstead(answer->address, PeerScope(controlPeer))) {
-                    address = *SocketAddress::FromNumeric(Dotted(answer->address), 0);
-                }
                 address.SetPort(answer->port);
                 link.stream = TcpConnect(address, range, abort, waiter);
             }
