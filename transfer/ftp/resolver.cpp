@@ -74,4 +74,16 @@ std::vector<SocketAddress> Resolve(const std::string& host, std::uint16_t port, 
     return lookup->addresses;
 }
 
+std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& addresses) {
+    if (addresses.empty()) return {};
+    const int first = addresses.front().Family();
+    std::vector<SocketAddress> preferred, other, ordered;
+    for (const auto& a : addresses) (a.Family() == first ? preferred : other).push_back(a);
+    for (std::size_t i = 0; i < preferred.size() || i < other.size(); ++i) {
+        if (i < preferred.size()) ordered.push_back(preferred[i]);
+        if (i < other.size()) ordered.push_back(other[i]);
+    }
+    return ordered;
+}
+
 }  // namespace klvr

@@ -14,4 +14,9 @@ namespace klvr {
 // the name is unknown, SessionBroken on time-out or abort.
 std::vector<SocketAddress> Resolve(const std::string& host, std::uint16_t port, Waiter& waiter);
 
+// The order in which to try addresses (RFC 8305): the families alternate, starting with the family of
+// the resolver's first choice, each family keeping the resolver's order, so that a dead route of one
+// family delays a connection by one attempt and not by all of that family's addresses.
+std::vector<SocketAddress> InterleaveFamilies(const std::vector<SocketAddress>& addresses);
+
 }  // namespace klvr

@@ -4,15 +4,19 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <random>
 
 #include "transfer/ftp/ftp_error.h"
 #include "transfer/ftp/resolver.h"
 #include "transfer/ftp/session_broken.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -57,33 +61,85 @@ SocketAddress AnyAddress(int family) {
     return any;
 }
 
-// One attempt: the connected stream, or the errno that stopped it.
-std::unique_ptr<TcpStream> TryConnect(const SocketAddress& address, const PortRange& range,
-                                      AbortSignal& abort, Waiter& waiter, int& error, std::uint16_t& offset) {
-    int fd = OpenSocket(address.Family(), abort);
-    auto stream = std::make_unique<TcpStream>(fd, abort);
-    if (!range.Any()) {
-        int one = 1;
-        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (!BindInRange(fd, AnyAddress(address.Family()), range, offset)) {
-            error = errno ? errno : EADDRINUSE;
-            return nullptr;
+// How long an address may take to answer before the next one is tried beside it: RFC 8305's
+// recommended Connection Attempt Delay.
+constexpr std::chrono::milliseconds kAttemptDelay{250};
+
+// Opens a socket for address (bound inside range) and starts connecting it. Returns the stream, with
+// connected telling whether the connection is already made; nullptr with error set when the attempt
+// failed at once. With a port range, a port whose earlier connection to the same peer still lingers
+// refuses the connect; the next ports of the range are tried then.
+std::unique_ptr<TcpStream> StartConnect(const SocketAddress& address, const PortRange& range,
+                                        AbortSignal& abort, std::uint16_t& offset, int& error,
+                                        bool& connected) {
+    const unsigned attempts =
+        range.Any() ? 1 : std::min(64u, static_cast<unsigned>(range.last - range.first) + 1);
+    for (unsigned i = 0; i < attempts; ++i) {
+        error = 0;
+        int fd = OpenSocket(address.Family(), abort);
+        auto stream = std::make_unique<TcpStream>(fd, abort);
+        if (!range.Any()) {
+            int one = 1;
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+            if (!BindInRange(fd, AnyAddress(address.Family()), range, offset)) {
+                error = errno ? errno : EADDRINUSE;
+                return nullptr;
+            }
         }
-    }
-    if (::connect(fd, address.Raw(), address.length) != 0) {
-        if (errno != EINPROGRESS) {
-            error = errno;
-            return nullptr;
+        if (::connect(fd, address.Raw(), address.length) == 0) {
+            connected = true;
+            return stream;
         }
-        waiter.Wait(fd, POLLOUT,
-                    "a connection to " + address.Numeric() + " port " + std::to_string(address.Port()));
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
-        if (error != 0) return nullptr;
+        if (errno == EINPROGRESS) {
+            connected = false;
+            return stream;
+        }
+        error = errno;
+        if (error != EADDRINUSE && error != EADDRNOTAVAIL) break;
     }
-    waiter.Activity();
-    return stream;
+    return nullptr;
 }
+
+// The outcome of a connect that was under way: 0 when it is made, else its errno.
+int ConnectOutcome(int fd) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+    return error;
+}
+
+std::string ConnectFailure(const SocketAddress& address, const PortRange& range, int error) {
+    std::string text = "Cannot connect to " + address.Numeric() + " port " + std::to_string(address.Port()) +
+                       ": " + ErrorText(error);
+    if (!range.Any() && (error == EADDRINUSE || error == EADDRNOTAVAIL)) {
+        text +=
+            " (no free local port in " + std::to_string(range.first) + ":" + std::to_string(range.last) + ")";
+    }
+    return text;
+}
+
+// A timer whose descriptor polls readable once it has run out.
+class AttemptTimer {
+  public:
+    AttemptTimer() : fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
+        if (fd_.get() < 0) throw FtpError("Cannot create a timer: " + ErrorText(errno));
+    }
+    void Start(std::chrono::milliseconds after) {
+        itimerspec spec{};
+        spec.it_value.tv_sec = static_cast<time_t>(after.count() / 1000);
+        spec.it_value.tv_nsec = static_cast<long>(after.count() % 1000) * 1000000L;
+        ::timerfd_settime(fd_.get(), 0, &spec, nullptr);
+    }
+    // Clears a run-out timer; false when it had not run out.
+    bool Expired() {
+        std::uint64_t count = 0;
+        return ::read(fd_.get(), &count, sizeof count) == sizeof count;
+    }
+    int Fd() const { return fd_.get(); }
+
+  private:
+    UniqueFd fd_;
+};
 
 }  // namespace
 
@@ -122,39 +178,79 @@ void TcpStream::ShutdownWrite() {
 std::unique_ptr<TcpStream> TcpConnect(const SocketAddress& address, const PortRange& range,
                                       AbortSignal& abort, Waiter& waiter) {
     std::uint16_t offset = range.Any() ? 0 : RandomOffset(range);
-    // With a port range, a port whose previous connection to the same peer still lingers refuses the
-    // connect; the next port of the range is tried then.
-    unsigned attempts = range.Any() ? 1 : std::min(64u, static_cast<unsigned>(range.last - range.first) + 1);
     int error = 0;
-    for (unsigned i = 0; i < attempts; ++i) {
-        error = 0;
-        if (auto stream = TryConnect(address, range, abort, waiter, error, offset)) return stream;
+    bool connected = false;
+    auto stream = StartConnect(address, range, abort, offset, error, connected);
+    if (stream && !connected) {
+        waiter.Wait(stream->Fd(), POLLOUT,
+                    "a connection to " + address.Numeric() + " port " + std::to_string(address.Port()));
+        error = ConnectOutcome(stream->Fd());
+    }
+    if (!stream || error != 0) {
         waiter.ThrowIfAborted();
-        if (error != EADDRINUSE && error != EADDRNOTAVAIL) break;
+        throw FtpError(ConnectFailure(address, range, error));
     }
-    std::string text = "Cannot connect to " + address.Numeric() + " port " + std::to_string(address.Port()) +
-                       ": " + ErrorText(error);
-    if (!range.Any() && (error == EADDRINUSE || error == EADDRNOTAVAIL)) {
-        text +=
-            " (no free local port in " + std::to_string(range.first) + ":" + std::to_string(range.last) + ")";
-    }
-    throw FtpError(text);
+    waiter.Activity();
+    return stream;
 }
 
 std::unique_ptr<TcpStream> TcpConnect(const std::string& host, std::uint16_t port, const PortRange& range,
                                       AbortSignal& abort, Waiter& waiter) {
-    auto addresses = Resolve(host, port, waiter);
-    std::string lastError;
-    for (const auto& address : addresses) {
-        try {
-            return TcpConnect(address, range, abort, waiter);
-        } catch (const SessionBroken&) {
-            throw;
-        } catch (const FtpError& e) {
-            lastError = e.what();
+    const std::vector<SocketAddress> addresses = InterleaveFamilies(Resolve(host, port, waiter));
+    if (addresses.size() == 1) return TcpConnect(addresses.front(), range, abort, waiter);
+
+    struct Attempt {
+        std::unique_ptr<TcpStream> stream;
+        SocketAddress address;
+    };
+    std::vector<Attempt> racing;
+    std::size_t next = 0;
+    bool startNext = true;
+    std::string lastFailure;
+    std::uint16_t offset = range.Any() ? 0 : RandomOffset(range);
+    AttemptTimer timer;
+    const std::string waitingFor = "a connection to " + host + " port " + std::to_string(port);
+    for (;;) {
+        while (startNext && next < addresses.size()) {
+            startNext = false;
+            const SocketAddress& address = addresses[next++];
+            int error = 0;
+            bool connected = false;
+            auto stream = StartConnect(address, range, abort, offset, error, connected);
+            if (stream && connected) {
+                waiter.Activity();
+                return stream;
+            }
+            if (!stream) {
+                lastFailure = ConnectFailure(address, range, error);
+                startNext = true;  // a failed attempt hands over at once
+                continue;
+            }
+            racing.push_back({std::move(stream), address});
+            timer.Start(kAttemptDelay);
+        }
+        if (racing.empty()) {
+            waiter.ThrowIfAborted();
+            throw FtpError(lastFailure.empty() ? "Cannot connect to " + host : lastFailure);
+        }
+        std::vector<pollfd> fds;
+        for (const auto& attempt : racing) fds.push_back({attempt.stream->Fd(), POLLOUT, 0});
+        const bool more = next < addresses.size();
+        if (more) fds.push_back({timer.Fd(), POLLIN, 0});
+        waiter.Wait(fds, waitingFor);
+        if (more && fds.back().revents != 0 && timer.Expired()) startNext = true;
+        for (std::size_t i = racing.size(); i-- > 0;) {
+            if (fds[i].revents == 0) continue;
+            const int error = ConnectOutcome(racing[i].stream->Fd());
+            if (error == 0) {
+                waiter.Activity();
+                return std::move(racing[i].stream);
+            }
+            lastFailure = ConnectFailure(racing[i].address, range, error);
+            racing.erase(racing.begin() + static_cast<std::ptrdiff_t>(i));
+            startNext = true;
         }
     }
-    throw FtpError(lastError.empty() ? "Cannot connect to " + host : lastError);
 }
 
 TcpListener::TcpListener(SocketAddress local, const PortRange& range, AbortSignal& abort)

@@ -28,8 +28,10 @@ class TcpStream : public ByteStream {
     AbortSignal& abort_;
 };
 
-// Connects to one of the host's addresses (tried in turn), binding the local port inside range when
-// it is not Any. Throws FtpError when no address answers, SessionBroken on time-out or abort.
+// Connects to one of the host's addresses, binding the local port inside range when it is not Any.
+// The addresses are tried as RFC 8305 has it: the next one starts when the one before failed, or when
+// it has not answered within a short delay, while those before stay in the race; the first connection
+// made wins. Throws FtpError when no address answers, SessionBroken on time-out or abort.
 std::unique_ptr<TcpStream> TcpConnect(const std::string& host, std::uint16_t port, const PortRange& range,
                                       AbortSignal& abort, Waiter& waiter);
 std::unique_ptr<TcpStream> TcpConnect(const SocketAddress& address, const PortRange& range,
