@@ -66,7 +66,6 @@ void FtpClient::Impl::SetType(char type, Waiter& waiter) {
 
 void FtpClient::Impl::LearnFeatures(Waiter& waiter) {
     features = ParseFeatReply(Command("FEAT", waiter));
-    mlsdRefused = false;
     // Servers that name UTF8 may still wait for this before they send names as UTF-8; a refusal leaves
     // the names as the server keeps them, which is no reason to fail.
     if (features.Has("UTF8")) Command("OPTS UTF8 ON", waiter);

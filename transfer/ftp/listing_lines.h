@@ -3,7 +3,8 @@
 // CR LF, a few in LF alone; the first CR LF settles it. In a CR LF listing a bare LF is a byte of the
 // line, so a name holding a line break stays one line, marked broken, rather than becoming an entry cut
 // short plus a stray line. Until a listing shows which ends it uses, it holds at most kMaxLineLength
-// bytes of bare-LF lines, then takes them as LF-ended.
+// bytes of bare-LF lines, then takes them as LF-ended. The collector keeps what the parsers make of the
+// lines, within bounds.
 #include <cstddef>
 #include <functional>
 #include <string>
