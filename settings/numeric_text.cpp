@@ -1,5 +1,6 @@
 #include "settings/numeric_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -71,6 +72,24 @@ std::int32_t ToInt32(std::string_view text) {
     const auto value = NumericValue(text);
     if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
     return RoundToInt32(*value);
+}
+
+std::int64_t ToInt64(std::string_view text) {
+    std::size_t begin = 0, end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    // whole numbers exactly, also beyond the 53 bits a double holds
+    std::int64_t whole = 0;
+    const auto [next, error] = std::from_chars(text.data() + begin, text.data() + end, whole);
+    if (error == std::errc() && next == text.data() + end && end > begin) return whole;
+    const auto value = NumericValue(text);
+    if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
+    const double rounded = std::nearbyint(*value);
+    // 2^63 itself is out of range, though it is the double nearest to the largest 64-bit number
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!(rounded >= -kLimit && rounded < kLimit))
+        throw ConversionError("Overflow converting [" + std::string(text) + "] to a 64-bit number");
+    return static_cast<std::int64_t>(rounded);
 }
 
 }  // namespace klvr

@@ -24,6 +24,9 @@ inline bool IsNumericText(std::string_view text) {
 // always were; throws ConversionError for text that is not numeric or does not fit the type.
 std::int16_t ToInt16(std::string_view text);
 std::int32_t ToInt32(std::string_view text);
+// The same for 64-bit numbers, whole-number text taken exactly; anything beyond the range is an error,
+// never a cast.
+std::int64_t ToInt64(std::string_view text);
 
 // Rounds like the conversions above; throws ConversionError when the result does not fit.
 std::int16_t RoundToInt16(double value);

@@ -40,23 +40,10 @@ struct Session {
     TempDir local;
 };
 
-TEST(ScriptedResume, BinaryResumesTextStartsAfreshCompleteIsLeftAlone) {
+// A text copy cannot be measured against the remote file (line ends change on the way): kept as it is
+// unless overwriting is on, and then replaced by the whole file; an offset is no byte offset here.
+TEST(ScriptedResume, TextCopiesAreLeftAloneOrReplacedWhole) {
     Session s(R"(
-< TYPE I
-> 200 ok
-< SIZE f.bin
-> 213 10
-< EPSV
-> 229 ok ({epsv})
-< REST 4
-> 350 Restarting at 4
-< RETR f.bin
-> 150 go
-data 456789
-data-close
-> 226 done
-< SIZE done.bin
-> 213 3
 < TYPE A
 > 200 ok
 < EPSV
@@ -67,19 +54,13 @@ data whole\r\nfile\r\n
 data-close
 > 226 done
 )");
-    s.local.Write("f.bin", "0123stale tail");  // bytes past the offset are not part of the resume
-    s.local.Write("done.bin", "abc");
     s.local.Write("t.txt", "who");
     s.Login();
-    s.client.FileType = kFileImage;
-    std::int64_t offset = 4;
-    s.client.Get("f.bin", s.local / "f.bin", &offset);
-    EXPECT_EQ(ReadFile(s.local / "f.bin"), "0123456789");
-    offset = 3;
-    s.client.Get("done.bin", s.local / "done.bin", &offset);  // already complete: nothing moves
-    EXPECT_EQ(ReadFile(s.local / "done.bin"), "abc");
     s.client.FileType = kFileAscii;
-    s.client.Get("t.txt", s.local / "t.txt", &offset);  // an ASCII offset is no byte offset: whole file
+    std::int64_t offset = 3;
+    s.client.Get("t.txt", s.local / "t.txt", &offset);
+    EXPECT_EQ(ReadFile(s.local / "t.txt"), "who");
+    s.client.Get("t.txt", s.local / "t.txt");
     EXPECT_EQ(ReadFile(s.local / "t.txt"), "whole\nfile\n");
     EXPECT_EQ(s.server.Finish(), "");
 }

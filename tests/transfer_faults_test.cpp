@@ -237,6 +237,105 @@ TEST_F(Faults, ARetrySucceedsWhenTheServerFailsOnlyTheFirstTime) {
     EXPECT_FALSE(t.Error());
 }
 
+// The server closes the session in the middle of a folder run: the attempt fails as a whole, and the
+// retry reconnects, leaves the file already fetched alone, goes on with the interrupted one from where
+// it stopped, and fetches the rest.
+TEST_F(Faults, ALostConnectionInFolderModeIsRetriedAndResumed) {
+    const std::string listing =
+        "data -rw-r--r-- 1 u g 5 Jan 01 2026 a.bin\\r\\n"
+        "-rw-r--r-- 1 u g 10 Jan 01 2026 b.bin\\r\\n"
+        "-rw-r--r-- 1 u g 3 Jan 01 2026 c.bin\\r\\n\n";
+    const std::string logonAndList = R"(
+> 220 ready
+< USER u
+> 331 password please
+< PASS p
+> 230 logged on
+< CWD /
+> 250 ok
+< PWD
+> 257 "/" is current
+< EPSV
+> 229 ok ({epsv})
+< LIST
+> 150 here it comes
+)" + listing + R"(data-close
+> 226 done
+< TYPE I
+> 200 ok
+< SIZE /a.bin
+> 213 5
+)";
+    test::ScriptedFtpServer server(logonAndList + R"(< EPSV
+> 229 ok ({epsv})
+< RETR /a.bin
+> 150 go
+data abcde
+data-close
+> 226 done
+< SIZE /b.bin
+> 213 10
+< EPSV
+> 229 ok ({epsv})
+< RETR /b.bin
+> 150 go
+data 01234
+sleep 100
+> 421 Service closing
+close
+accept
+)" + logonAndList + R"(< SIZE /b.bin
+> 213 10
+< MDTM /b.bin
+> 213 20200101000000
+< EPSV
+> 229 ok ({epsv})
+< REST 5
+> 350 Restarting at 5
+< RETR /b.bin
+> 150 go
+data 56789
+data-close
+> 226 done
+< SIZE /c.bin
+> 213 3
+< EPSV
+> 229 ok ({epsv})
+< RETR /c.bin
+> 150 go
+data xyz
+data-close
+> 226 done
+< QUIT
+> 221 bye
+)");
+    Toolbox t;
+    t.AutoLog(true);
+    const SettingsArray data = test::RunCommand(server.Port(), "u", "p", local.Path(),
+                                                {{"IncludeSubdirs", "1"}, {"RetryCount", "3"}});
+    t.RunP("VAULTFETCH", data, data);
+    EXPECT_EQ(server.Finish(), "");
+    const std::vector<std::string> logon = {"0 Connecting with [127.0.0.1] ...", "0 Connected to: 127.0.0.1",
+                                            "0 Connected, logged on as u", "0 Retrieving filelist ..."};
+    std::vector<std::string> log = logon;
+    for (const std::string line :
+         {"0 Downloading file [/a.bin] to [{out}/a.bin] (5 Bytes) ...",
+          "0 Downloading file [/b.bin] to [{out}/b.bin] (10 Bytes) ...", "0 Connection Closed",
+          "1 WARNING: 421 Service closing", "1 Retrying 2/3 ....."})
+        log.push_back(line);
+    log.insert(log.end(), logon.begin(), logon.end());
+    for (const std::string line : {"0 Downloading file [/a.bin] to [{out}/a.bin] (5 Bytes) ...",
+                                   "0 Downloading file [/b.bin] to [{out}/b.bin] (10 Bytes) ...",
+                                   "0 Downloading file [/c.bin] to [{out}/c.bin] (3 Bytes) ...",
+                                   "0 Disconnecting from [127.0.0.1] ...", "0 Connection Closed"})
+        log.push_back(line);
+    EXPECT_EQ(Expect(log), "");
+    EXPECT_EQ(
+        test::Snapshot(local.Path()),
+        (std::map<std::string, std::string>{{"a.bin", "abcde"}, {"b.bin", "0123456789"}, {"c.bin", "xyz"}}));
+    EXPECT_FALSE(t.Error());
+}
+
 // A configured certificate the store no longer holds ends every attempt before it connects.
 TEST_F(Faults, AMissingClientCertificateEndsEachAttemptAtOnce) {
     test::TestCertStores stores;

@@ -48,7 +48,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> files;
     if (!fs::exists(root)) return files;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string relative = fs::relative(it->path(), root).string();
+        const std::string relative = it->path().lexically_relative(root).string();
         if (it->is_symlink()) {
             files[relative] = "-> " + fs::read_symlink(it->path()).string();
             it.disable_recursion_pending();

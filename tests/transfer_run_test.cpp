@@ -1,6 +1,8 @@
 // The command run end to end through the plug-in against real servers on 127.0.0.1. Each scenario
 // checks the log, the local folder, what is left on the server and the output variables together.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <memory>
@@ -51,6 +53,12 @@ struct RunCase {
     bool error = false;
     std::vector<std::string> outputs;  // "USER name=value", "GLOBAL n=value", "LOCAL n=value"
 };
+
+// Local files of a scenario, by its name, last written long before the remote tree.
+const std::map<std::string, std::vector<std::string>> kAged = {
+    {"folder mode: a regenerated remote file leaves the older copy, and is not deleted", {"c.log"}},
+    {"folder mode: an older copy of the same length is not replaced, and its remote file not deleted",
+     {"b.csv"}}};
 
 // Python lines that change pyftpdlib's handler for a scenario, by its name.
 const std::map<std::string, std::string> kPySetup = {{"folder mode: a refused delete is only a warning",
@@ -293,6 +301,92 @@ const RunCase kCases[] = {
      {"pub/sub/deep/y.txt"},
      false,
      {}},
+    // the local copy is older than the remote file, so it is no unfinished copy of it
+    {"folder mode: a regenerated remote file leaves the older copy, and is not deleted",
+     kBoth,
+     {{"c.log", "char"}},
+     {{"RemoteDir", "/pub"},
+      {"IncludeSubdirs", "1"},
+      {"FileFilter", "^c\\.log$"},
+      {"DeleteAfterDownload", "1"}},
+     Log({"0 Downloading file [/pub/c.log] to [{out}/c.log] (8 Bytes) ...",
+          "1 WARNING: Local file kept [{out}/c.log]: the remote file is newer",
+          "0 Deleting 0 on remote server....."}),
+     {{"c.log", "char"}},
+     {},
+     false,
+     {}},
+    // vsftpd lists no exact times, so only the deletion asks for one
+    {"folder mode: an older copy of the same length is not replaced, and its remote file not deleted",
+     kVs,
+     {{"b.csv", "BRAVO!\n"}},
+     {{"RemoteDir", "/pub"},
+      {"IncludeSubdirs", "1"},
+      {"FileFilter", "^b\\.csv$"},
+      {"DeleteAfterDownload", "1"}},
+     Log({"0 Downloading file [/pub/b.csv] to [{out}/b.csv] (7 Bytes) ...",
+          "0 Deleting 1 on remote server.....",
+          "1 WARNING: Remote file kept [/pub/b.csv]: it is newer than the local copy of the same size"}),
+     {{"b.csv", "BRAVO!\n"}},
+     {},
+     false,
+     {}},
+    {"folder mode: a copy of the same length written after the remote file counts, and is deleted",
+     kPy,
+     {{"b.csv", "bravo!\n"}},
+     {{"RemoteDir", "/pub"},
+      {"IncludeSubdirs", "1"},
+      {"FileFilter", "^b\\.csv$"},
+      {"DeleteAfterDownload", "1"}},
+     Log({"0 Downloading file [/pub/b.csv] to [{out}/b.csv] (7 Bytes) ...",
+          "0 Deleting 1 on remote server....."}),
+     {{"b.csv", "bravo!\n"}},
+     {"pub/b.csv"},
+     false,
+     {}},
+    {"folder mode: inside a folder fetched whole, a shorter copy is resumed and a larger one kept",
+     kBoth,
+     {{"sub/x.txt", "x-r"}, {"sub/deep/y.txt", "yankee, and then some\n"}},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^sub$"}},
+     Log({"0 Downloading folder [/pub/sub] to [{out}/sub]...",
+          "1 WARNING: Local file kept [{out}/sub/deep/y.txt]: it is larger than the remote file"}),
+     {{"sub/x.txt", "x-ray\n"}, {"sub/deep/y.txt", "yankee, and then some\n"}},
+     {},
+     false,
+     {}},
+    // a link planted where a folder is to be made is never followed, at the top or further down
+    {"folder mode: a link in place of a folder is passed over",
+     kBoth,
+     {{"sub", "-> elsewhere"}, {"elsewhere/", ""}},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^sub$"}},
+     Log({"1 WARNING: Local link passed over [{out}/sub]"}),
+     {{"sub", "-> elsewhere"}},
+     {},
+     false,
+     {}},
+    {"folder mode: a link in place of a folder inside a folder fetched whole is passed over",
+     kBoth,
+     {{"sub/deep", "-> ../elsewhere"}, {"elsewhere/", ""}},
+     {{"RemoteDir", "/pub"}, {"IncludeSubdirs", "1"}, {"FileFilter", "^sub$"}},
+     Log({"0 Downloading folder [/pub/sub] to [{out}/sub]...",
+          "1 WARNING: Local link passed over [{out}/sub/deep]"}),
+     {{"sub/x.txt", "x-ray\n"}, {"sub/deep", "-> ../elsewhere"}},
+     {},
+     false,
+     {}},
+    {"a link in place of a file is passed over, overwriting or not",
+     kPy,
+     {{"a.csv", "-> elsewhere.csv"}},
+     {{"RemoteDir", "/pub"},
+      {"CopySpecific", "1"},
+      {"SpecificFileName", "a.csv"},
+      {"OverwriteExisting", "1"}},
+     Log({"0 Number of files & directories found: 4", "1 WARNING: Local link passed over [{out}/a.csv]",
+          "0 Number of files downloaded : 0"}),
+     {{"a.csv", "-> elsewhere.csv"}},
+     {},
+     false,
+     {}},
 };
 
 // (scenario, server) for every server a scenario runs against
@@ -332,6 +426,10 @@ TEST_P(RunScenario, LogFilesAndOutputs) {
     test::TempDir remote, local;
     test::Populate(remote.Path(), RemoteTree());
     test::Populate(local.Path(), c.local);
+    for (const auto& name : kAged.count(c.name) ? kAged.at(c.name) : std::vector<std::string>{}) {
+        const timespec longAgo[2] = {{946684800, 0}, {946684800, 0}};  // 2000-01-01
+        ASSERT_EQ(::utimensat(AT_FDCWD, (local / name).c_str(), longAgo, 0), 0) << name;
+    }
     const Files remoteBefore = test::Snapshot(remote.Path());
 
     std::unique_ptr<test::PyFtpdServer> py;

@@ -10,6 +10,7 @@
 #include "transfer/data_port_range.h"
 #include "transfer/flat_download.h"
 #include "transfer/folder_tree.h"
+#include "transfer/normalize_path.h"
 #include "transfer/remote_listing.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
@@ -77,6 +78,10 @@ void ConfigureSession(FtpClient& ftp) {
                                  "; use 0 (Implicit Normal) to 8 (None)");
     }
     ftp.Security = *code;
+    // What a download may do to files already there, and the folder below which no link is followed.
+    ftp.OverwriteExisting = IsOn(s.OverwriteExisting);
+    std::string root = s.LocalDir;
+    ftp.LocalRoot = NormalizePath(root, false);
 }
 
 // C. Client certificate. False when the configured certificate is gone: the attempt then ends at once,

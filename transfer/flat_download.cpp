@@ -1,13 +1,16 @@
 #include "transfer/flat_download.h"
 
 #include <chrono>
-#include <filesystem>
+#include <cmath>
 
 #include "host/module_state.h"
 #include "host/toolbox.h"
 #include "settings/numeric_text.h"
+#include "transfer/delete_decision.h"
 #include "transfer/file_name_variable.h"
 #include "transfer/ftp/client.h"
+#include "transfer/ftp/local_folder.h"
+#include "transfer/listed_facts.h"
 #include "transfer/pause.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
@@ -31,8 +34,10 @@ bool IsZipArchiveName(const std::string& name) {
 std::string SpeedText(const std::string& sizeText, std::int64_t seconds) {
     if (seconds < 1) return "<unknown>";
     const double size = NumericValue(sizeText).value_or(0.0);
-    const auto speed = static_cast<std::int64_t>(size / static_cast<double>(seconds) / 1024.0);
-    return speed == 0 ? "<unknown>" : std::to_string(speed);
+    const double speed = std::floor(size / static_cast<double>(seconds) / 1024.0);
+    // a size text beyond any real file gives no speed rather than an out-of-range conversion
+    if (!(speed >= 1.0 && speed < 9.2e18)) return "<unknown>";
+    return std::to_string(static_cast<std::int64_t>(speed));
 }
 
 EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_t& filesDownloaded) {
@@ -40,7 +45,12 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
     const CommandSettings& s = m.Settings;
     const std::string& name = entry.name;
     m.LocalTarget = s.LocalDir + "/" + name;
-    if (!IsOn(s.OverwriteExisting) && std::filesystem::is_regular_file(m.LocalTarget)) {
+    const LocalEntry present = LocalEntryAt(s.LocalDir, name);
+    if (present.kind == LocalEntry::kLink) {
+        WriteLog("WARNING: Local link passed over [" + Printable(m.LocalTarget) + "]", LogLevel::Warning);
+        return EntryOutcome::Skipped;
+    }
+    if (!IsOn(s.OverwriteExisting) && present.kind == LocalEntry::kFile) {
         Inform("Skipped file [" + Printable(name) + "] - file exists and OVERWRITE=Off");
         return EntryOutcome::Skipped;
     }
@@ -48,18 +58,27 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
            Printable(entry.size) + " Bytes) ...");
     ftp.FileType = s.TransferMode;
     const std::int64_t start = NowSeconds();
+    FetchResult result;
     Reported("Could not download [" + Printable(name) + "] ", [&] {
         if (s.TransferMode == kFileZip && IsZipArchiveName(name))
-            ftp.Get(name, s.LocalDir);
+            result = ftp.Get(name, s.LocalDir, nullptr, ListedFacts(entry));
         else
-            ftp.Get(name, m.LocalTarget);
+            result = ftp.Get(name, m.LocalTarget, nullptr, ListedFacts(entry));
     });
+    // a copy that appeared meanwhile is not replaced, and says so itself
+    if (result.outcome != FetchOutcome::kFetched) return EntryOutcome::Skipped;
     const std::int64_t seconds = NowSeconds() - start;
     ++filesDownloaded;
     Inform("Downloaded [" + Printable(name) + "] " + SpeedText(entry.size, seconds) + " kBps");
     if (IsOn(s.DeleteAfterDownload)) {
-        Inform("Deleting remote-file [" + Printable(name) + "] ...");
-        Reported("Could not delete [" + Printable(name) + "] ", [&] { ftp.Delete(name); });
+        const DeleteVerdict verdict = JudgeDelete(ftp, name, result.proof);
+        if (verdict.action != DeleteVerdict::kDelete) {
+            WriteLog("WARNING: Remote file kept [" + Printable(name) + "]: " + verdict.reason,
+                     LogLevel::Warning);
+        } else {
+            Inform("Deleting remote-file [" + Printable(name) + "] ...");
+            Reported("Could not delete [" + Printable(name) + "] ", [&] { ftp.Delete(name); });
+        }
     }
     return EntryOutcome::Downloaded;
 }

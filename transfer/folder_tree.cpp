@@ -1,24 +1,20 @@
 #include "transfer/folder_tree.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <stdexcept>
 
 #include "host/log_sink.h"
 #include "host/module_state.h"
 #include "settings/numeric_text.h"
+#include "transfer/delete_decision.h"
 #include "transfer/ftp/client.h"
+#include "transfer/ftp/local_folder.h"
+#include "transfer/listed_facts.h"
 #include "transfer/normalize_path.h"
 #include "transfer/run_log.h"
 #include "util/printable_text.h"
 
 namespace klvr {
 namespace {
-
-namespace fs = std::filesystem;
 
 void Fail(const std::string& line) {
     WriteLog(line, LogLevel::Error);
@@ -29,13 +25,17 @@ std::string Described(const std::exception& e) {
     return LoggedDescription(e.what());
 }
 
-std::int64_t ToInt64(const std::string& text) {
-    const std::optional<double> value = NumericValue(text);
-    if (!value) throw ConversionError("Type mismatch: [" + text + "] is not a number");
-    return static_cast<std::int64_t>(*value);
+void PassOverLink(const std::string& path) {
+    WriteLog("WARNING: Local link passed over [" + Printable(path) + "]", LogLevel::Warning);
 }
 
 }  // namespace
+
+void FolderTreeDownload::PassOnWhenDisconnected() const {
+    // A lost connection (421, a reset, the host's stop) is no failure of one entry: the attempt ends and
+    // the next one reconnects and goes on where this one stopped.
+    if (ftp_.State() != 2) throw;
+}
 
 void FolderTreeDownload::BuildTransferItem(const std::string& folder, int i) {
     try {
@@ -50,6 +50,7 @@ void FolderTreeDownload::BuildTransferItem(const std::string& folder, int i) {
         item.kind = IsOn(entry.IsFolder)        ? kItemFolderClose
                     : !IsOn(entry.IsFolderLink) ? kItemFile
                                                 : kItemFolderLink;
+        item.listed = ListedFacts(entry);
     } catch (const std::exception& e) {
         Fail("ERROR_RemoteSelFiles: " + Described(e));
     }
@@ -65,6 +66,7 @@ void FolderTreeDownload::TransferEntry(std::string& localDir) {
         else
             DownloadFileItem(localDir);
     } catch (const std::exception& e) {
+        PassOnWhenDisconnected();
         Fail("ERROR_Retrieve: " + Described(e));
     }
 }
@@ -75,7 +77,9 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         const std::string remote = NormalizePath(item.folder, true);
         const std::string& name = item.name;
         const std::string local = NormalizePath(localDir, false);
-        if (!fs::is_directory(local + name)) EnsureFolder(local + name);
+        const LocalEntry present = LocalEntryAt(local, name);
+        if (present.kind == LocalEntry::kLink) return PassOverLink(local + name);
+        if (present.kind != LocalEntry::kFolder) EnsureFolder(local, name);
         Inform("Downloading folder [" + Printable(remote + name) + "] to [" + Printable(local + name) +
                "]...");
         ftp_.FileType = moduleState().Settings.TransferMode;
@@ -83,29 +87,27 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         if ((remote + name).find(' ') != std::string::npos) pattern = "\"" + pattern + "\"";
         ftp_.MGet(pattern, local + name, fileList_);
     } catch (const std::exception& e) {
+        PassOnWhenDisconnected();
         Fail("ERROR_GetFolder: " + Described(e));
     }
 }
 
-void FolderTreeDownload::EnsureFolder(const std::string& path) {
+void FolderTreeDownload::EnsureFolder(const std::string& folder, const std::string& name) {
     try {
-        if (fs::is_directory(path)) return;
         // One level only: the configured folder must exist, the entry's folder is made inside it.
-        if (::mkdir(path.c_str(), 0777) != 0) throw std::system_error(errno, std::generic_category(), path);
+        LocalFolder::Open(folder).Child(name, true);
     } catch (const std::exception& e) {
         Fail("ERROR_CreateLocalFolder: [" + Described(e) + "]");
     }
 }
 
-void FolderTreeDownload::LocalFileSize(const std::string& path, std::int64_t& size) {
+void FolderTreeDownload::LocalFileSize(const std::string& folder, const std::string& name,
+                                       std::int64_t& size) {
     try {
-        std::error_code ec;
-        if (!fs::exists(path, ec)) {
-            if (ec) throw fs::filesystem_error("cannot read", path, ec);
-            size = 0;
-            return;
-        }
-        size = static_cast<std::int64_t>(fs::file_size(path));
+        const LocalEntry present = LocalFolder::Open(folder).Inspect(name);
+        if (present.kind == LocalEntry::kFolder || present.kind == LocalEntry::kOther)
+            throw std::runtime_error("[" + folder + name + "] is not a file");
+        size = present.kind == LocalEntry::kFile ? present.size : 0;
     } catch (const std::exception& e) {
         Fail("ERROR_GetLocalFileSize: " + Described(e));
     }
@@ -120,15 +122,18 @@ void FolderTreeDownload::DownloadFileItem(std::string& localDir) {
         // Sizes and offsets are 64-bit: files of 2 GiB and more are fetched and resumed like any other.
         const std::int64_t size = ToInt64(item.size);
         const std::string local = NormalizePath(localDir, false);
+        if (LocalEntryAt(local, name).kind == LocalEntry::kLink) return PassOverLink(local + name);
         std::int64_t offset = 0;
-        LocalFileSize(local + name, offset);
+        LocalFileSize(local, name, offset);
         if (offset >= 1 && IsOn(moduleState().Settings.OverwriteExisting)) offset = 0;
         Inform("Downloading file [" + Printable(remote + name) + "] to [" + Printable(local + name) + "] (" +
                std::to_string(size) + " Bytes) ...");
         ftp_.FileType = moduleState().Settings.TransferMode;
-        ftp_.Get(remote + name, local + name, &offset);
-        fileList_.Add(remote + name, 0);
+        const FetchResult result = ftp_.Get(remote + name, local + name, &offset, item.listed);
+        // a copy kept because it differs is not proven, so its remote file stays
+        if (result.outcome != FetchOutcome::kKept) fileList_.Add(remote + name, 0, result.proof);
     } catch (const std::exception& e) {
+        PassOnWhenDisconnected();
         Fail("ERROR_RetrieveItem: " + Described(e));
     }
 }
@@ -142,9 +147,15 @@ void FolderTreeDownload::RemoteCleanup() {
         std::string name;
         try {
             name = fileList_.Item(i);
-            ftp_.Delete(name);
+            const DeleteVerdict verdict = JudgeDelete(ftp_, name, fileList_.Proof(i));
+            if (verdict.action == DeleteVerdict::kDelete)
+                ftp_.Delete(name);
+            else
+                WriteLog("WARNING: Remote file kept [" + Printable(name) + "]: " + verdict.reason,
+                         LogLevel::Warning);
         } catch (const std::exception& e) {
-            WriteLog("Eror deleting [" + Printable(name) + "] [" + Described(e) + "]", LogLevel::Warning);
+            PassOnWhenDisconnected();
+            WriteLog("Eror deleting [" + Printable(name) + "] [ + Described(e) + "]", LogLevel::Warning);
         }
     }
 }

@@ -1,16 +1,16 @@
 #pragma once
 // The folder branch of a run: each entry of RemoteEntries fetched on its own, folders whole with MGet
 // into a local folder of their name, files with Get resumed from the length of a local copy. Every step
-// logs its own failure, sets ErrorFlag and lets the run go on with the next entry.
+// logs its own failure, sets ErrorFlag and lets the run go on with the next entry; only a lost connection
+// ends the attempt, so that the next one starts where this one stopped.
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "transfer/ftp/client.h"
 #include "transfer/ftp/file_list.h"
 
 namespace klvr {
-
-class FtpClient;
 
 inline constexpr const char* kItemFolderClose = "FolderClose";
 inline constexpr const char* kItemFile = "File";
@@ -22,6 +22,7 @@ struct TransferItem {
     std::string kind;    // FolderClose, File or FolderLink
     std::string size;
     std::string spare1, spare2, spare3;
+    ListedFile listed;  // the listing's size and exact time of a file entry
 };
 
 class FolderTreeDownload {
@@ -41,8 +42,10 @@ class FolderTreeDownload {
   private:
     void DownloadFolderItem(std::string& localDir);
     void DownloadFileItem(std::string& localDir);
-    void EnsureFolder(const std::string& path);
-    void LocalFileSize(const std::string& path, std::int64_t& size);
+    void EnsureFolder(const std::string& folder, const std::string& name);
+    void LocalFileSize(const std::string& folder, const std::string& name, std::int64_t& size);
+    // Lets a failure through to the attempt's failure path when the connection is gone.
+    void PassOnWhenDisconnected() const;
 
     FtpClient& ftp_;
     std::array<TransferItem, 2> items_;  // only item 1 is used

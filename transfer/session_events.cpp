@@ -91,9 +91,13 @@ void OnStateChanged(RunSession& session) {
         WriteLog("Connection Closed", LogLevel::Information);
 }
 
-void OnErrorReported(RunSession&, int, const std::string& text) {
+void OnErrorReported(RunSession&, int code, const std::string& text) {
     try {
-        WriteLog(Printable(text), LogLevel::Error);
+        // files the component passed over on purpose (a kept copy, a planted link) are warnings
+        if (code == kReportWarning)
+            WriteLog("WARNING: " + Printable(text), LogLevel::Warning);
+        else
+            WriteLog(Printable(text), LogLevel::Error);
     } catch (...) {
     }
 }

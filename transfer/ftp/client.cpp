@@ -27,7 +27,15 @@ void FtpClient::Impl::RaiseStateChanged() {
 void FtpClient::Impl::ReportError(const std::string& text) {
     if (!self.OnErrorReported) return;
     try {
-        self.OnErrorReported(0, text);
+        self.OnErrorReported(kReportError, text);
+    } catch (...) {
+    }
+}
+
+void FtpClient::Impl::ReportWarning(const std::string& text) {
+    if (!self.OnErrorReported) return;
+    try {
+        self.OnErrorReported(kReportWarning, text);
     } catch (...) {
     }
 }
@@ -109,9 +117,11 @@ Listing FtpClient::List() {
     return impl_->Run(kProgressList, [&](Waiter& waiter) { return impl_->ListCurrentFolder(waiter); });
 }
 
-void FtpClient::Get(const std::string& remoteName, const std::string& localPath, std::int64_t* resumeOffset) {
-    impl_->Run(kProgressTransfer, [&](Waiter& waiter) {
-        impl_->Get(remoteName, localPath, resumeOffset ? *resumeOffset : 0, std::nullopt, true, waiter);
+FetchResult FtpClient::Get(const std::string& remoteName, const std::string& localPath,
+                           std::int64_t* resumeOffset, const ListedFile& listed) {
+    const bool keepExisting = !OverwriteExisting || (resumeOffset && *resumeOffset > 0);
+    return impl_->Run(kProgressTransfer, [&](Waiter& waiter) {
+        return impl_->Get(remoteName, localPath, keepExisting, listed, waiter);
     });
 }
 
@@ -122,6 +132,14 @@ void FtpClient::MGet(const std::string& pattern, const std::string& localFolder,
 void FtpClient::Delete(const std::string& remoteName) {
     impl_->Run(kProgressCommand,
                [&](Waiter& waiter) { impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter)); });
+}
+
+std::optional<std::int64_t> FtpClient::ModifiedTime(const std::string& remoteName) {
+    return impl_->Run(kProgressCommand, [&](Waiter& waiter) -> std::optional<std::int64_t> {
+        const RemoteTime time = impl_->ModifiedTime(remoteName, waiter);
+        if (!time.IsKnown()) return std::nullopt;
+        return time.seconds;
+    });
 }
 
 }  // namespace klvr

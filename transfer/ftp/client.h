@@ -9,6 +9,7 @@
 #include <string>
 
 #include "transfer/certificates/certificate.h"
+#include "transfer/ftp/copy_proof.h"
 #include "transfer/ftp/file_list.h"
 #include "transfer/ftp/ftp_error.h"
 #include "transfer/ftp/listing.h"
@@ -42,6 +43,16 @@ enum ProxyKind : int {
 
 enum FileTypeCode : int { kFileAscii = 0, kFileImage = 1, kFileEbcdic = 2, kFileZip = 3 };
 
+// Codes of OnErrorReported: a failure the component met and survived, or a file it passed over on purpose
+// (a local copy kept, a link in the local folder).
+enum ReportCode : int { kReportError = 0, kReportWarning = 1 };
+
+// What the caller's listing says of a remote file; Get asks the server for what it does not say.
+struct ListedFile {
+    std::optional<std::int64_t> size;      // bytes, for a plain file (a link's listed size is its own)
+    std::optional<std::int64_t> modified;  // exact time (seconds since 1970 UTC), where the listing gives one
+};
+
 class FtpClient {
   public:
     FtpClient();
@@ -62,6 +73,13 @@ class FtpClient {
     std::string ProxyPassword;
     long ProxyPort = 0;                            // 0: the usual port of the proxy kind
     std::optional<klvr::Certificate> Certificate;  // presented when the server asks for one
+    // A file already at a destination of Get or MGet: true replaces it once the new one is complete;
+    // false never replaces it by other bytes. It is then left alone when it is complete, appended to when
+    // it is provably an unfinished copy of the same remote version, and otherwise kept with a warning.
+    bool OverwriteExisting = true;
+    // The local folder below which no symbolic link is followed; Get and MGet create nothing through one.
+    // The folder itself may be a link. Empty: the folder of each local path is taken as given.
+    std::string LocalRoot;
 
     int State() const;  // 2 connected, 0 closed
     std::string RemoteEndpoint() const;
@@ -84,15 +102,22 @@ class FtpClient {
     void Logout();
     void ListReset();
     Listing List();
-    // Stores remoteName at localPath. With *resumeOffset > 0 (binary transfers) the local file keeps
-    // its first *resumeOffset bytes and the rest is appended. In ZIP mode localPath may be a folder,
-    // into which the archive is unpacked.
-    void Get(const std::string& remoteName, const std::string& localPath,
-             std::int64_t* resumeOffset = nullptr);
+    // Stores remoteName at localPath, complete or not at all: in binary mode the file's length must match
+    // the size the server announces (SIZE, else listed.size), and the file takes its final name only
+    // then; an interrupted binary download is resumed by a later Get of the same remote version. A
+    // resumeOffset above 0 asks to go on with the caller's local copy: that copy is then treated as
+    // with OverwriteExisting off. In ZIP mode localPath may be a folder, into which the archive is
+    // unpacked. The result says what happened to the local copy.
+    FetchResult Get(const std::string& remoteName, const std::string& localPath,
+                    std::int64_t* resumeOffset = nullptr, const ListedFile& listed = {});
     // pattern: "folder/mask", optionally in double quotes; fetches every matching file below folder
-    // into localFolder, recursively, adding each fetched file's full remote path to list.
+    // into localFolder, recursively, adding each fetched file's full remote path to list, and each file
+    // whose local copy it left alone, with what that copy proves.
     void MGet(const std::string& pattern, const std::string& localFolder, FileList& list);
     void Delete(const std::string& remoteName);
+    // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
+    // none.
+    std::optional<std::int64_t> ModifiedTime(const std::string& remoteName);
 
     // ---- events (called on the thread of the running call) ----
     std::function<void(int operation, int status, const std::string& text, std::int64_t done,

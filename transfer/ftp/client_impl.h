@@ -11,6 +11,8 @@
 #include "transfer/ftp/abort_signal.h"
 #include "transfer/ftp/client.h"
 #include "transfer/ftp/control_channel.h"
+#include "transfer/ftp/fetch_plan.h"
+#include "transfer/ftp/local_folder.h"
 #include "transfer/ftp/port_range.h"
 #include "transfer/ftp/secure_layer.h"
 #include "transfer/ftp/server_features.h"
@@ -20,6 +22,12 @@
 #include "transfer/ftp/waiter.h"
 
 namespace klvr {
+
+// The server did not take a REST: the file can only come whole.
+class RestRefused : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
 
 // Where the bytes of a data connection go.
 class DataSink {
@@ -39,6 +47,7 @@ struct FtpClient::Impl {
     void RaiseProgress();
     void RaiseStateChanged();
     void ReportError(const std::string& text);
+    void ReportWarning(const std::string& text);
     // Closes the control connection; true when it was open. Callers raise StateChanged afterwards.
     bool CloseConnection();
     void Drop();
@@ -66,9 +75,22 @@ struct FtpClient::Impl {
     Listing ListCurrentFolder(Waiter& waiter);
 
     // ---- downloads (downloads.cpp) ----
-    void Get(const std::string& remoteName, const std::string& localPath, std::int64_t offset,
-             std::optional<std::int64_t> knownSize, bool allowUnpack, Waiter& waiter);
+    // One remote file into one local folder, by the plan of PlanFetch.
+    struct FetchTarget {
+        std::string remoteName;
+        LocalFolder folder;
+        std::string name;  // of the local file in folder
+        ListedFile listed;
+        bool askSize = true;  // SIZE first (binary); the listed size serves only when the server gives none
+        bool keepExisting = false;
+        bool unpack = false;  // ZIP: the archive is unpacked into folder and not kept
+    };
+    FetchResult Fetch(const FetchTarget& target, Waiter& waiter);
+    FetchResult Get(const std::string& remoteName, const std::string& localPath, bool keepExisting,
+                    const ListedFile& listed, Waiter& waiter);
     void MGet(const std::string& pattern, const std::string& localFolder, FileList& list, Waiter& waiter);
+    // MDTM; unavailable when the server refuses it.
+    RemoteTime ModifiedTime(const std::string& remoteName, Waiter& waiter);
 
     FtpClient& self;
     AbortSignal abort;  // first, so that it outlives every socket registered with it
@@ -88,6 +110,7 @@ struct FtpClient::Impl {
     bool epsvRefused = false;
     ServerFeatures features;
     bool mlsdRefused = false;    // offered in FEAT, yet not understood
+    bool restUnusable = false;   // the server refused REST, or answered it and sent the file from its start
     bool dropAfterCall = false;  // the control connection was lost after a complete transfer
 
     // progress of the running call

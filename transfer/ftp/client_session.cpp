@@ -91,6 +91,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     const Waiter::Bound bound(waiter);
     Drop();
     epsvRefused = false;
+    restUnusable = false;
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;
     targetPort = CheckedPort(port, 21, "RemotePort");

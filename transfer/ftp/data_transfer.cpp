@@ -130,7 +130,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     // REST goes right before the command it is for: some servers forget it at a PASV.
     if (restartAt > 0) {
         Reply reply = Command("REST " + std::to_string(restartAt), waiter);
-        if (reply.code != 350) throw FtpError(reply.Text());
+        if (reply.code != 350) throw RestRefused(reply.Text());
     }
     channel.Send(command, waiter);
     // Only while data flows does the time-out measure silence alone: the way to the first byte, and the
@@ -221,7 +221,21 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 n = 0;
             }
             if (n && *n > 0) {
-                sink.Write(std::string_view(buffer.data(), *n));
+                try {
+                    sink.Write(std::string_view(buffer.data(), *n));
+                } catch (const SessionBroken&) {
+                    throw;
+                } catch (const FtpError&) {
+                    // The sink refused the data (a full disk, more than the server announced): the
+                    // transfer is given up, and the server's answer to that is read, so that the next
+                    // command gets its own answer.
+                    link = DataLink{};
+                    while (!final && controlLost.empty()) {
+                        Reply reply = channel.Read(waiter, "the server's answer after the transfer");
+                        if (!reply.Preliminary()) final = std::move(reply);
+                    }
+                    throw;
+                }
                 received += static_cast<std::int64_t>(*n);
                 done += static_cast<std::int64_t>(*n);
                 status = kProgressDataFlowing;

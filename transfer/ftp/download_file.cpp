@@ -5,21 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <random>
 
 #include "transfer/ftp/ftp_error.h"
 
 namespace klvr {
 namespace {
-
-std::string Folder(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 std::string ErrorText() {
     return std::strerror(errno);
@@ -27,70 +18,136 @@ std::string ErrorText() {
 
 }  // namespace
 
-DownloadFile DownloadFile::Fresh(const std::string& target) {
+std::optional<PartialState> DownloadFile::FindPartial(const LocalFolder& folder, const std::string& name) {
+    UniqueFd fd(folder.OpenFile(PartialFileName(name), O_RDONLY));
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        throw FtpError("Cannot write [" + target + "]: a folder of that name exists");
-    }
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    std::string folder = Folder(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char name[40];
-        std::snprintf(name, sizeof name, "/.klvr-%016llx.part", static_cast<unsigned long long>(random()));
-        std::string temp = folder + name;
-        int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd >= 0) return DownloadFile(target, temp, fd);
-        if (errno != EEXIST) throw FtpError("Cannot create a file in [" + folder + "]: " + ErrorText());
-    }
-    throw FtpError("Cannot create a temporary file in [" + folder + "]");
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size < static_cast<off_t>(kPartialTrailerSize))
+        return std::nullopt;
+    std::string tail(kPartialTrailerSize, '\0');
+    const off_t at = st.st_size - static_cast<off_t>(kPartialTrailerSize);
+    if (::pread(fd.get(), tail.data(), tail.size(), at) != static_cast<ssize_t>(tail.size()))
+        return std::nullopt;
+    return ReadPartialTrailer(tail, static_cast<std::int64_t>(st.st_size));
 }
 
-DownloadFile DownloadFile::Resume(const std::string& target, std::int64_t offset) {
-    int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) throw FtpError("Cannot resume [" + target + "]: " + ErrorText());
-    DownloadFile file(target, "", fd);
+DownloadFile DownloadFile::Fresh(const LocalFolder& folder, const std::string& name,
+                                 std::optional<PartialVersion> resumable) {
+    const std::string partial = PartialFileName(name);
+    folder.Remove(partial);
+    int fd = folder.OpenFile(partial, O_RDWR | O_CREAT | O_EXCL);
+    if (fd < 0) throw FtpError("Cannot create a file in [" + folder.Path() + "]: " + ErrorText());
+    return DownloadFile(folder, name, partial, fd, 0, resumable);
+}
+
+DownloadFile DownloadFile::ContinuePartial(const LocalFolder& folder, const std::string& name,
+                                           const PartialState& state) {
+    const std::string partial = PartialFileName(name);
+    int fd = folder.OpenFile(partial, O_RDWR);
+    if (fd < 0) throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
+    DownloadFile file(folder, name, partial, fd, state.length, state.version);
+    // the trailer goes; it is written again should this attempt stop early too
+    if (::ftruncate(fd, state.length) != 0 || ::lseek(fd, state.length, SEEK_SET) < 0)
+        throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
+    return file;
+}
+
+DownloadFile DownloadFile::AppendToCopy(const LocalFolder& folder, const std::string& name,
+                                        std::int64_t length) {
+    int fd = folder.OpenFile(name, O_RDWR);
+    if (fd < 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+    DownloadFile file(folder, name, "", fd, length, std::nullopt);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        throw FtpError("Cannot resume [" + target + "]: not a file");
-    if (st.st_size < offset) {
-        throw FtpError("Cannot resume [" + target + "] at byte " + std::to_string(offset) +
-                       ": it holds only " + std::to_string(st.st_size) + " bytes");
-    }
-    if ((st.st_size > offset && ::ftruncate(fd, offset) != 0) || ::lseek(fd, offset, SEEK_SET) < 0) {
-        throw FtpError("Cannot resume [" + target + "]: " + ErrorText());
+        throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: not a file");
+    if (st.st_size != length || ::lseek(fd, length, SEEK_SET) < 0) {
+        throw FtpError("Cannot resume [" + folder.PathOf(name) + "] at byte " + std::to_string(length) +
+                       ": it changed while the download began");
     }
     return file;
 }
 
 DownloadFile::DownloadFile(DownloadFile&& other) noexcept
-    : target_(std::move(other.target_)), tempPath_(std::move(other.tempPath_)), fd_(other.fd_) {
+    : folder_(other.folder_),
+      name_(std::move(other.name_)),
+      partial_(std::move(other.partial_)),
+      fd_(other.fd_),
+      start_(other.start_),
+      version_(other.version_) {
     other.fd_ = -1;
-    other.tempPath_.clear();
+    other.partial_.clear();
 }
 
 DownloadFile::~DownloadFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
+    if (fd_ < 0) return;
+    if (partial_.empty()) {
+        Close();
+        return;
+    }
+    const std::int64_t length = BytesOnDisk();
+    // only an unfinished download is worth going on with: all bytes there and still no success means the
+    // server itself called the transfer failed
+    if (version_ && length > 0 && length < version_->size) {
+        const std::string trailer = PartialTrailer(*version_, length);
+        if (::pwrite(fd_, trailer.data(), trailer.size(), length) == static_cast<ssize_t>(trailer.size())) {
+            Close();
+            return;
+        }
+    }
+    Close();
+    folder_.Remove(partial_);
+}
+
+void DownloadFile::Close() {
+    ::close(fd_);
+    fd_ = -1;
 }
 
 void DownloadFile::Write(std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw FtpError("Cannot write [" + target_ + "]: " + (n < 0 ? ErrorText() : "disk full"));
+        if (n <= 0) {
+            throw FtpError("Cannot write [" + folder_.PathOf(name_) +
+                           "]: " + (n < 0 ? ErrorText() : "disk full"));
+        }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
-void DownloadFile::Commit() {
-    int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw FtpError("Cannot write [" + target_ + "]: " + ErrorText());
-    if (tempPath_.empty()) return;
-    if (::rename(tempPath_.c_str(), target_.c_str()) != 0) {
-        throw FtpError("Cannot store [" + target_ + "]: " + ErrorText());
+std::int64_t DownloadFile::BytesOnDisk() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+void DownloadFile::Commit(std::optional<std::int64_t> modified) {
+    if (modified) {
+        // the copy carries the remote file's time, as mirrors do, so a later run can tell it apart from a
+        // newer remote version
+        const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified), 0}};
+        ::futimens(fd_, times);
     }
-    tempPath_.clear();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + ErrorText());
+    if (partial_.empty()) return;
+    folder_.Rename(partial_, name_);
+    partial_.clear();
+}
+
+void DownloadFile::Discard() {
+    if (fd_ < 0) return;
+    if (partial_.empty()) {
+        if (::ftruncate(fd_, start_) != 0) {
+            // nothing else to do: the copy keeps the extra bytes and is judged afresh next time
+        }
+        Close();
+        return;
+    }
+    Close();
+    folder_.Remove(partial_);
+    partial_.clear();
 }
 
 }  // namespace klvr

@@ -1,36 +1,65 @@
 #pragma once
-// The local side of a download. A fresh download goes into a temporary file next to the target that
-// replaces the target only once the transfer completed, so a failed transfer never truncates or loses
-// an existing file. A resumed download appends to the file itself.
+// The local side of one download. A file comes into a hidden partial file beside its destination and
+// takes the final name only once it is complete, so a failed transfer never truncates, replaces or leaves
+// half of a file under its final name. A binary download that stops early keeps its bytes there, with a
+// trailer naming the remote version, for a later attempt to go on with. Only an unfinished copy that the
+// caller proved to belong to the same remote version is appended to in place.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "transfer/ftp/local_folder.h"
+#include "transfer/ftp/partial_file.h"
 
 namespace klvr {
 
 class DownloadFile {
   public:
-    // A temporary file in the target's folder (target itself untouched until Commit).
-    static DownloadFile Fresh(const std::string& target);
-    // The existing file, cut to offset bytes, written from there on.
-    static DownloadFile Resume(const std::string& target, std::int64_t offset);
+    // The partial file of name left by an earlier download, when its trailer is intact.
+    static std::optional<PartialState> FindPartial(const LocalFolder& folder, const std::string& name);
+
+    // A new partial file for name (an earlier one is replaced). With a version, the bytes stay there
+    // when the download stops early.
+    static DownloadFile Fresh(const LocalFolder& folder, const std::string& name,
+                              std::optional<PartialVersion> resumable);
+    // The partial file of name, written on after its state.length bytes.
+    static DownloadFile ContinuePartial(const LocalFolder& folder, const std::string& name,
+                                        const PartialState& state);
+    // The file name itself, written on after its first length bytes.
+    static DownloadFile AppendToCopy(const LocalFolder& folder, const std::string& name, std::int64_t length);
 
     DownloadFile(DownloadFile&& other) noexcept;
     DownloadFile& operator=(DownloadFile&&) = delete;
-    ~DownloadFile();  // without Commit: the temporary file is removed
+    // Neither committed nor discarded: a resumable partial file short of its version's size keeps its
+    // bytes and gets its trailer, an appended copy keeps what arrived, any other partial file is removed.
+    ~DownloadFile();
 
     void Write(std::string_view bytes);
-    // Closes the file and, for a fresh download, renames it over the target.
-    void Commit();
-    const std::string& WrittenPath() const { return tempPath_.empty() ? target_ : tempPath_; }
+    std::int64_t BytesOnDisk() const;
+    int Fd() const { return fd_; }
+    // Stamps the file with modified (when given), closes it and gives a partial file the final name.
+    void Commit(std::optional<std::int64_t> modified);
+    // Drops what this download wrote: the partial file is removed, an appended copy cut back.
+    void Discard();
 
   private:
-    DownloadFile(std::string target, std::string tempPath, int fd)
-        : target_(std::move(target)), tempPath_(std::move(tempPath)), fd_(fd) {}
+    DownloadFile(LocalFolder folder, std::string name, std::string partial, int fd, std::int64_t start,
+                 std::optional<PartialVersion> version)
+        : folder_(std::move(folder)),
+          name_(std::move(name)),
+          partial_(std::move(partial)),
+          fd_(fd),
+          start_(start),
+          version_(version) {}
+    void Close();
 
-    std::string target_;
-    std::string tempPath_;  // empty when writing to the target itself
+    LocalFolder folder_;
+    std::string name_;
+    std::string partial_;  // empty when writing to the file itself
     int fd_ = -1;
+    std::int64_t start_ = 0;  // bytes that were there before this download
+    std::optional<PartialVersion> version_;
 };
 
 }  // namespace klvr

@@ -1,31 +1,49 @@
-// Get and MGet: where the bytes land, text conversions, resuming, ZIP unpacking and the folder walk.
+// Get and MGet: where the bytes land, text conversions, resuming, the check that a file is whole, ZIP
+// unpacking and the folder walk.
 #include <fnmatch.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <filesystem>
+#include <chrono>
 
 #include "transfer/ftp/client_impl.h"
+#include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
 #include "transfer/ftp/local_paths.h"
 #include "transfer/ftp/reply_values.h"
 #include "transfer/ftp/text_converter.h"
 #include "transfer/ftp/zip_unpack.h"
+#include "util/printable_text.h"
 
 namespace klvr {
 namespace {
 
 constexpr int kMaxFolderDepth = 64;
 
+// More bytes than the server announced: the file changed under the transfer, or the server ignored REST.
+class ExcessData : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
 class FileSink : public DataSink {
   public:
-    FileSink(DownloadFile& file, TextConverter::Mode mode) : file_(file), converter_(mode) {}
-    void Write(std::string_view bytes) override { file_.Write(converter_.Convert(bytes)); }
+    FileSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit)
+        : file_(file), converter_(mode), limit_(limit) {}
+    void Write(std::string_view bytes) override {
+        const auto n = static_cast<std::int64_t>(bytes.size());
+        // stopped before the first byte too many reaches the file
+        if (limit_ && n > *limit_ - received_) throw ExcessData("more data than announced");
+        received_ += n;
+        file_.Write(converter_.Convert(bytes));
+    }
     void Finish() { file_.Write(converter_.Finish()); }
 
   private:
     DownloadFile& file_;
     TextConverter converter_;
+    std::optional<std::int64_t> limit_;
+    std::int64_t received_ = 0;
 };
 
 bool IsFolder(const std::string& path) {
@@ -38,57 +56,153 @@ std::string JoinRemote(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
-std::string JoinLocal(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
+std::int64_t Now() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+TextConverter::Mode ModeOf(int fileType) {
+    return fileType == kFileAscii    ? TextConverter::Mode::Ascii
+           : fileType == kFileEbcdic ? TextConverter::Mode::Ebcdic
+                                     : TextConverter::Mode::Binary;
 }
 
 }  // namespace
 
-void FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath, std::int64_t offset,
-                          std::optional<std::int64_t> knownSize, bool allowUnpack, Waiter& waiter) {
+RemoteTime FtpClient::Impl::ModifiedTime(const std::string& remoteName, Waiter& waiter) {
+    Reply reply = Command("MDTM " + remoteName, waiter);
+    if (reply.code == 213) {
+        if (auto seconds = ParseMdtmReply(reply.lines.empty() ? "" : reply.lines.front()))
+            return RemoteTime::Known(*seconds);
+    }
+    return RemoteTime::Unavailable();
+}
+
+FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
+    const int fileType = self.FileType;
+    const bool text = fileType == kFileAscii || fileType == kFileEbcdic;
+    const std::string shown = t.folder.PathOf(t.name);
+
+    const LocalEntry present = t.unpack ? LocalEntry{} : t.folder.Inspect(t.name);
+    if (present.kind == LocalEntry::kLink) throw LocalLinkMet(shown);
+    if (present.kind == LocalEntry::kFolder)
+        throw FtpError("Cannot write [" + shown + "]: a folder of that name exists");
+    if (present.kind == LocalEntry::kOther) throw FtpError("Cannot write [" + shown + "]: it is not a file");
+
+    SetType(fileType == kFileAscii ? 'A' : fileType == kFileEbcdic ? 'E' : 'I', waiter);
+    FetchFacts facts;
+    facts.binary = !text;
+    facts.keepExisting = t.keepExisting;
+    if (!text && t.askSize) {
+        Reply reply = Command("SIZE " + t.remoteName, waiter);
+        if (reply.code == 213)
+            facts.remoteSize = ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front());
+    }
+    if (!text && !facts.remoteSize) facts.remoteSize = t.listed.size;
+    if (t.listed.modified) facts.remoteTime = RemoteTime::Known(*t.listed.modified);
+    if (present.kind == LocalEntry::kFile) facts.copy = LocalCopyFacts{present.size, present.modified};
+    if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
+    FetchPlan plan = PlanFetch(facts);
+    if (plan.action == FetchAction::kAskTime) {
+        facts.remoteTime = ModifiedTime(t.remoteName, waiter);
+        plan = PlanFetch(facts);
+    }
+
+    const std::optional<std::int64_t> remoteTime =
+        facts.remoteTime.IsKnown() ? std::optional(facts.remoteTime.seconds) : std::nullopt;
+    FetchResult result;
+    result.proof.remoteModified = remoteTime;
+    const bool aboutCopy = plan.action == FetchAction::kLeaveAlone || plan.action == FetchAction::kKeep ||
+                           plan.action == FetchAction::kResumeCopy;
+    // an unfinished download beside a copy that is kept or resumed has nothing more to give
+    if (aboutCopy && facts.partial) t.folder.Remove(PartialFileName(t.name));
+    if (plan.action == FetchAction::kLeaveAlone || plan.action == FetchAction::kKeep) {
+        result.proof.fetched = false;
+        result.proof.sameSize = !text;
+        result.proof.copyModified = present.modified;
+        result.outcome = FetchOutcome::kLeftAlone;
+        if (plan.action == FetchAction::kKeep) {
+            ReportWarning("Local file kept [" + Printable(shown) + "]: " + plan.reason);
+            result.proof.sameSize = false;
+            result.outcome = FetchOutcome::kKept;
+        }
+        return result;
+    }
+
+    const std::optional<std::int64_t> size = text ? std::nullopt : facts.remoteSize;
+    // Only a download of known size can be resumed: the size is half of what names its version.
+    std::optional<PartialVersion> version;
+    if (size) version = PartialVersion{*size, remoteTime, Now()};
+    std::int64_t from = restUnusable ? 0 : plan.from;
+    auto startFile = [&]() -> DownloadFile {
+        if (from > 0 && plan.action == FetchAction::kResumeCopy)
+            return DownloadFile::AppendToCopy(t.folder, t.name, from);
+        if (from > 0 && plan.action == FetchAction::kResumePartial)
+            return DownloadFile::ContinuePartial(t.folder, t.name, *facts.partial);
+        from = 0;
+        return DownloadFile::Fresh(t.folder, t.name, version);
+    };
+    std::optional<DownloadFile> file(startFile());
+    for (;;) {
+        FileSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt);
+        done = from;
+        total = size ? *size : t.listed.size.value_or(0);
+        try {
+            Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
+                     from);
+            sink.Finish();
+            break;
+        } catch (const RestRefused&) {
+        } catch (const ExcessData&) {
+            file->Discard();
+            if (from == 0) {
+                throw FtpError("The server sent more than the " + std::to_string(*size) +
+                               " bytes it announced for [" + t.remoteName + "]");
+            }
+        }
+        // The server refused REST, or answered it and still sent the file from its start: the file comes
+        // whole, into a new partial file, for the rest of the session too.
+        restUnusable = true;
+        from = 0;
+        file.reset();
+        file.emplace(DownloadFile::Fresh(t.folder, t.name, version));
+    }
+    if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
+        throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
+
+    if (t.unpack) {
+        // the archive itself is not kept
+        try {
+            UnpackZip(file->Fd(), file->BytesOnDisk(), t.folder,
+                      {t.keepExisting, [this](const std::string& line) { ReportWarning(line); }});
+        } catch (...) {
+            file->Discard();
+            throw;
+        }
+        file->Discard();
+        return result;
+    }
+    file->Commit(remoteTime);
+    return result;
+}
+
+FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath,
+                                 bool keepExisting, const ListedFile& listed, Waiter& waiter) {
     Control();
     CheckRemoteFileName(remoteName);
-    int fileType = self.FileType;
+    const int fileType = self.FileType;
     if (fileType < kFileAscii || fileType > kFileZip) {
         throw FtpError("FileType " + std::to_string(fileType) +
                        " is not one of 0 (ASCII), 1 (IMAGE), 2 (EBCDIC), 3 (ZIP)");
     }
-    bool text = fileType == kFileAscii || fileType == kFileEbcdic;
-    // Text transfers change line ends, so a local byte count says nothing about the remote offset:
-    // such a file is fetched whole again.
-    if (text || offset < 0) offset = 0;
-    bool unpack = fileType == kFileZip && allowUnpack && IsFolder(localPath);
-    if (!unpack) CheckLocalFilePath(localPath);
-
-    SetType(fileType == kFileAscii ? 'A' : fileType == kFileEbcdic ? 'E' : 'I', waiter);
-    std::optional<std::int64_t> size = knownSize;
-    if (!size && !text) {
-        Reply reply = Command("SIZE " + remoteName, waiter);
-        if (reply.code == 213) size = ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front());
+    if (fileType == kFileZip && IsFolder(localPath)) {
+        LocalFolder folder = OpenLocalFolder(self.LocalRoot, localPath, false);
+        return Fetch({remoteName, folder, LastComponent(remoteName), listed, true, keepExisting, true},
+                     waiter);
     }
-    if (offset > 0 && size) {
-        if (offset == *size) return;     // the local copy is complete already
-        if (offset > *size) offset = 0;  // the remote file changed: start afresh
-    }
-
-    std::string target = unpack ? JoinLocal(localPath, ".klvr-archive") : localPath;
-    DownloadFile file = offset > 0 ? DownloadFile::Resume(localPath, offset) : DownloadFile::Fresh(target);
-    FileSink sink(file, fileType == kFileAscii    ? TextConverter::Mode::Ascii
-                        : fileType == kFileEbcdic ? TextConverter::Mode::Ebcdic
-                                                  : TextConverter::Mode::Binary);
-    done = offset;
-    total = size.value_or(0);
-    std::optional<std::int64_t> expected;
-    if (size && !text) expected = *size - offset;
-    Transfer("RETR " + remoteName, sink, expected, waiter, offset);
-    sink.Finish();
-    if (!unpack) {
-        file.Commit();
-        return;
-    }
-    // the archive itself is not kept: it is the uncommitted temporary file, removed with `file`
-    UnpackZip(file.WrittenPath(), localPath);
+    CheckLocalFilePath(localPath);
+    LocalPlace place = LocalPlaceOf(self.LocalRoot, localPath);
+    return Fetch({remoteName, place.folder, place.name, listed, true, keepExisting, false}, waiter);
 }
 
 void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
@@ -103,33 +217,48 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
     std::string mask = slash == std::string::npos ? unquoted : unquoted.substr(slash + 1);
     if (mask.empty()) mask = "*";
     if (localFolder.empty()) throw FtpError("No local folder given");
-    if (!IsFolder(localFolder)) {
-        std::error_code error;
-        std::filesystem::create_directory(localFolder, error);
-        if (error) throw FtpError("Cannot create the local folder [" + localFolder + "]: " + error.message());
-    }
+    const LocalFolder top = OpenLocalFolder(self.LocalRoot, localFolder, true);
+    const bool keepExisting = !self.OverwriteExisting;
 
     std::string home = WorkingFolder(waiter);
     int failed = 0;
     int fetched = 0;
     std::string firstFailure;
+    auto fail = [&](const std::string& text, const std::string& first) {
+        ++failed;
+        if (firstFailure.empty()) firstFailure = first;
+        ReportError(text);
+    };
 
     // Remote folders are entered by their absolute spelling (PWD after the first CWD), files are
-    // fetched by bare name from inside their folder.
+    // fetched by bare name from inside their folder. A local folder is opened from its parent's handle
+    // when its turn comes, so no link planted meanwhile is ever followed.
     struct Pending {
         std::string absolute;  // "" for the starting folder, which is entered by the pattern's text
         std::string listed;    // the remote path as the caller spells it, for the list
-        std::string local;
+        LocalFolder parent;
+        std::string localName;  // "" for the starting folder itself
         int depth;
         // MLSD's unique facts of this folder and those above it: a server that lists links to folders as
         // folders still names their target, so a link back up is not walked round and round
         std::vector<std::string> above;
     };
-    std::vector<Pending> folders{{std::string(), folder, localFolder, 0, {}}};
+    std::vector<Pending> folders{{std::string(), folder, top, std::string(), 0, {}}};
     try {
         while (!folders.empty()) {
             Pending current = std::move(folders.back());
             folders.pop_back();
+            std::optional<LocalFolder> here;
+            try {
+                here = current.localName.empty() ? current.parent
+                                                 : current.parent.Child(current.localName, true);
+            } catch (const LocalLinkMet& link) {
+                ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
+                continue;
+            } catch (const FtpError& e) {
+                fail(e.what(), e.what());
+                continue;
+            }
             if (current.absolute.empty()) {
                 if (!folder.empty()) ChangeFolder(folder, waiter);
                 current.absolute = WorkingFolder(waiter);
@@ -148,7 +277,6 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     continue;
                 }
                 std::string remotePath = JoinRemote(current.listed, entry.Name);
-                std::string localPath = JoinLocal(current.local, entry.Name);
                 bool isFolder = entry.Type == "D";
                 if (entry.Type == "L") {
                     // A link to a folder is not followed (links can loop); a link to a file is fetched.
@@ -170,8 +298,12 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                                std::find(above.begin(), above.end(), entry.Unique) != above.end()) {
                         ReportError("Link to a folder not followed [" + remotePath + "]");
                     } else {
-                        Pending sub{JoinRemote(current.absolute, entry.Name), remotePath, localPath,
-                                    current.depth + 1, above};
+                        Pending sub{JoinRemote(current.absolute, entry.Name),
+                                    remotePath,
+                                    *here,
+                                    entry.Name,
+                                    current.depth + 1,
+                                    above};
                         if (!entry.Unique.empty()) sub.above.push_back(entry.Unique);
                         subfolders.push_back(std::move(sub));
                     }
@@ -179,33 +311,26 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                 }
                 if (::fnmatch(mask.c_str(), entry.Name.c_str(), FNM_NOESCAPE) != 0) continue;
                 try {
-                    // a link's listed size is the length of the link, not of the file
-                    auto size = entry.Type == "F" ? std::optional(entry.Size) : std::nullopt;
-                    Get(entry.Name, localPath, 0, size, false, waiter);
-                    list.Add(remotePath, entry.Size);
-                    ++fetched;
+                    // a link's listed size and time are the link's own, not the file's
+                    const bool plain = entry.Type == "F";
+                    const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
+                                            plain ? entry.Modified : std::nullopt};
+                    const FetchResult result =
+                        Fetch({entry.Name, *here, entry.Name, listed, !plain, keepExisting, false}, waiter);
+                    if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, entry.Size, result.proof);
+                    if (result.outcome == FetchOutcome::kFetched) ++fetched;
+                } catch (const LocalLinkMet& link) {
+                    ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
                 } catch (const SessionBroken&) {
                     throw;
                 } catch (const FtpError& e) {
-                    ++failed;
-                    if (firstFailure.empty()) firstFailure = std::string("[") + remotePath + "] " + e.what();
-                    ReportError("Could not fetch [" + remotePath + "]: " + e.what());
+                    fail("Could not fetch [" + remotePath + "]: " + e.what(),
+                         "[" + remotePath + "] " + e.what());
                 }
             }
             // depth first, in listing order
-            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it) {
-                std::error_code error;
-                if (!IsFolder(it->local)) std::filesystem::create_directory(it->local, error);
-                if (error || !IsFolder(it->local)) {
-                    ++failed;
-                    std::string text = "Cannot create the local folder [" + it->local + "]" +
-                                       (error ? ": " + error.message() : std::string());
-                    if (firstFailure.empty()) firstFailure = text;
-                    ReportError(text);
-                    continue;
-                }
+            for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
                 folders.push_back(std::move(*it));
-            }
         }
     } catch (const SessionBroken&) {
         throw;

@@ -18,8 +18,12 @@ std::int64_t FileList::Number(int index) const {
     return At(index).number;
 }
 
-void FileList::Add(const std::string& text, std::int64_t number) {
-    items_.push_back({text, number});
+const CopyProof& FileList::Proof(int index) const {
+    return At(index).proof;
+}
+
+void FileList::Add(const std::string& text, std::int64_t number, const CopyProof& proof) {
+    items_.push_back({text, number, proof});
 }
 
 }  // namespace klvr

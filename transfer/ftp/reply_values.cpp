@@ -1,5 +1,6 @@
 #include "transfer/ftp/reply_values.h"
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -101,6 +102,31 @@ std::optional<std::int64_t> ParseTransferSize(std::string_view text) {
     auto size = DigitsAt(text, i, INT64_MAX);
     if (!size || text.substr(i, 7) != " bytes)") return std::nullopt;
     return size;
+}
+
+std::optional<std::int64_t> ParseMdtmReply(std::string_view text) {
+    if (text.size() < 18 || text.substr(0, 4) != "213 ") return std::nullopt;
+    std::string_view stamp = text.substr(4);
+    if (stamp.size() > 14) {
+        // a fraction of a second, which whole seconds leave out
+        std::size_t i = 15;
+        if (stamp[14] != '.' || !DigitsAt(stamp, i, INT64_MAX) || i != stamp.size()) return std::nullopt;
+        stamp = stamp.substr(0, 14);
+    }
+    for (char c : stamp)
+        if (!IsDigit(c)) return std::nullopt;
+    auto part = [&](std::size_t at, std::size_t n) {
+        int value = 0;
+        for (std::size_t k = at; k < at + n; ++k) value = value * 10 + (stamp[k] - '0');
+        return value;
+    };
+    using namespace std::chrono;
+    const year_month_day date{year{part(0, 4)}, month{static_cast<unsigned>(part(4, 2))},
+                              day{static_cast<unsigned>(part(6, 2))}};
+    const int hour = part(8, 2), minute = part(10, 2), second = part(12, 2);
+    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;  // 60: a leap second
+    const std::int64_t days = sys_days{date}.time_since_epoch().count();
+    return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 }  // namespace klvr

@@ -8,22 +8,35 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
 #include <vector>
 
 #include "transfer/ftp/ftp_error.h"
+#include "util/printable_text.h"
 #include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
+
+constexpr std::uint64_t kRatioFloor = 1ULL << 30;  // below this an archive may unpack to any ratio
+constexpr std::uint64_t kMaxRatio = 1000;
 
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
 };
 struct ZipFileCloser {
     void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+
+struct Entry {
+    zip_uint64_t index;
+    std::string name;
+    std::vector<std::string> parts;
+    bool folder;
+    std::uint64_t size;
 };
 
 // The components of an entry name; nullopt when the name could lead outside the folder.
@@ -51,100 +64,149 @@ bool IsSymlinkEntry(zip_t* archive, zip_uint64_t index) {
     return system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK;
 }
 
-// Opens (creating when missing) the folder name inside parent, never through a symbolic link.
-int OpenFolderAt(int parent, const std::string& name, const std::string& entry) {
-    if (::mkdirat(parent, name.c_str(), 0777) != 0 && errno != EEXIST) {
-        throw FtpError("Cannot create the folder of zip entry [" + entry + "]: " + std::strerror(errno));
+std::vector<Entry> CheckedEntries(zip_t* archive) {
+    std::vector<Entry> entries;
+    const zip_int64_t count = zip_get_num_entries(archive, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        const auto index = static_cast<zip_uint64_t>(i);
+        const char* raw = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+        const std::string name = raw ? raw : "";
+        auto parts = SafeComponents(name);
+        const bool isFolder = !name.empty() && (name.back() == '/' || name.back() == '\\');
+        if (!parts || (parts->empty() && !isFolder))
+            throw FtpError("Unsafe zip entry refused [" + name + "]");
+        if (IsSymlinkEntry(archive, index))
+            throw FtpError("Zip entry is a symbolic link, refused [" + name + "]");
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(archive, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+            throw FtpError("Zip entry [" + name + "] gives no readable size");
+        if (st.size > static_cast<zip_uint64_t>(std::numeric_limits<std::int64_t>::max()))
+            throw FtpError("Zip entry [" + name + "] gives a size beyond what can be read");
+        if (!parts->empty())
+            entries.push_back({index, name, std::move(*parts), isFolder, isFolder ? 0 : st.size});
     }
-    int fd = ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        throw FtpError("Cannot open the folder of zip entry [" + entry + "]: " + std::strerror(errno));
-    return fd;
+    return entries;
 }
 
-void Extract(zip_t* archive, zip_uint64_t index, const std::string& entry,
-             const std::vector<std::string>& parts, int root, bool isFolder) {
-    auto folder = std::make_unique<UniqueFd>(::dup(root));
-    std::size_t folderParts = isFolder ? parts.size() : parts.size() - 1;
-    for (std::size_t i = 0; i < folderParts; ++i)
-        folder = std::make_unique<UniqueFd>(OpenFolderAt(folder->get(), parts[i], entry));
-    if (isFolder) return;
+void CheckRoom(const std::vector<Entry>& entries, std::int64_t archiveSize, const LocalFolder& folder) {
+    std::uint64_t total = 0;
+    for (const Entry& e : entries) {
+        if (__builtin_add_overflow(total, e.size, &total))
+            throw FtpError("The zip archive's entries add up to more than can be read");
+    }
+    const auto packed = static_cast<std::uint64_t>(archiveSize > 0 ? archiveSize : 0);
+    if (auto problem = UnpackRoomProblem(total, packed, folder.FreeBytes()))
+        throw FtpError("The zip archive is refused: " + *problem + " [" + folder.Path() + "]");
+}
 
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    char temp[40];
-    std::snprintf(temp, sizeof temp, ".klvr-%016llx.part", static_cast<unsigned long long>(random()));
-    UniqueFd out(::openat(folder->get(), temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.get() < 0) throw FtpError("Cannot write zip entry [" + entry + "]: " + std::strerror(errno));
-    bool stored = false;
-    struct Cleanup {
-        int folder;
-        const char* temp;
-        bool& stored;
-        ~Cleanup() {
-            if (!stored) ::unlinkat(folder, temp, 0);
-        }
-    } cleanup{folder->get(), temp, stored};
-
-    std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive, index, 0));
-    if (!in) throw FtpError("Cannot read zip entry [" + entry + "]: " + zip_strerror(archive));
+void CopyEntry(zip_t* archive, const Entry& entry, int out) {
+    std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive, entry.index, 0));
+    if (!in) throw FtpError("Cannot read zip entry [" + entry.name + "]: " + zip_strerror(archive));
     std::vector<char> buffer(64 * 1024);
+    std::uint64_t written = 0;
     for (;;) {
-        zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
-        if (n < 0) throw FtpError("Cannot read zip entry [" + entry + "]: " + zip_file_strerror(in.get()));
+        const zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
+        if (n < 0)
+            throw FtpError("Cannot read zip entry [" + entry.name + "]: " + zip_file_strerror(in.get()));
         if (n == 0) break;
+        written += static_cast<std::uint64_t>(n);
+        // the checks before unpacking trusted the declared sizes
+        if (written > entry.size)
+            throw FtpError("Zip entry [" + entry.name + "] holds more than the " +
+                           std::to_string(entry.size) + " bytes it declares");
         const char* data = buffer.data();
         auto left = static_cast<std::size_t>(n);
         while (left > 0) {
-            ssize_t w = ::write(out.get(), data, left);
+            const ssize_t w = ::write(out, data, left);
             if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) throw FtpError("Cannot write zip entry [" + entry + "]: " + std::strerror(errno));
+            if (w <= 0)
+                throw FtpError("Cannot write zip entry [" + entry.name + "]: " + std::strerror(errno));
             data += w;
             left -= static_cast<std::size_t>(w);
         }
     }
-    // renameat replaces a symbolic link of that name instead of following it
-    if (::renameat(folder->get(), temp, folder->get(), parts.back().c_str()) != 0) {
-        throw FtpError("Cannot store zip entry [" + entry + "]: " + std::strerror(errno));
+}
+
+void Extract(zip_t* archive, const Entry& entry, const LocalFolder& root, const UnpackOptions& options) {
+    LocalFolder folder = root;
+    const std::size_t folderParts = entry.folder ? entry.parts.size() : entry.parts.size() - 1;
+    for (std::size_t i = 0; i < folderParts; ++i) folder = folder.Child(entry.parts[i], true);
+    if (entry.folder) return;
+
+    const std::string& name = entry.parts.back();
+    const LocalEntry present = folder.Inspect(name);
+    if (present.kind == LocalEntry::kLink) throw LocalLinkMet(folder.PathOf(name));
+    if (present.kind == LocalEntry::kFile && options.keepExisting) {
+        if (static_cast<std::uint64_t>(present.size) != entry.size && options.warn)
+            options.warn("Local file kept [" + Printable(folder.PathOf(name)) +
+                         "]: the archive's entry differs in size");
+        return;
     }
+
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    char temp[40];
+    std::snprintf(temp, sizeof temp, ".klvr-%016llx.part", static_cast<unsigned long long>(random()));
+    UniqueFd out(folder.OpenFile(temp, O_WRONLY | O_CREAT | O_EXCL));
+    if (out.get() < 0) throw FtpError("Cannot write zip entry [" + entry.name + "]: " + std::strerror(errno));
+    bool stored = false;
+    struct Cleanup {
+        const LocalFolder& folder;
+        const char* temp;
+        bool& stored;
+        ~Cleanup() {
+            if (!stored) folder.Remove(temp);
+        }
+    } cleanup{folder, temp, stored};
+    CopyEntry(archive, entry, out.get());
+    folder.Rename(temp, name);
     stored = true;
 }
 
 }  // namespace
 
-void UnpackZip(const std::string& archivePath, const std::string& folder) {
+std::optional<std::string> UnpackRoomProblem(std::uint64_t total, std::uint64_t archiveSize,
+                                             std::optional<std::uint64_t> freeBytes) {
+    const std::uint64_t packed = archiveSize > 0 ? archiveSize : 1;
+    std::uint64_t ratioLimit = 0;
+    const bool ratioFits = !__builtin_mul_overflow(packed, kMaxRatio, &ratioLimit);
+    if (total > kRatioFloor && ratioFits && total > ratioLimit) {
+        return "it unpacks to " + std::to_string(total) + " bytes, " + std::to_string(total / packed) +
+               " times its own size";
+    }
+    if (freeBytes && total > *freeBytes) {
+        return "it unpacks to " + std::to_string(total) + " bytes, but only " + std::to_string(*freeBytes) +
+               " bytes are free in the folder";
+    }
+    return std::nullopt;
+}
+
+void UnpackZip(int archiveFd, std::int64_t archiveSize, const LocalFolder& folder,
+               const UnpackOptions& options) {
+    int fd = ::dup(archiveFd);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+        if (fd >= 0) ::close(fd);
+        throw FtpError(std::string("Cannot read the downloaded zip archive: ") + std::strerror(errno));
+    }
     int error = 0;
-    std::unique_ptr<zip_t, ZipCloser> archive(zip_open(archivePath.c_str(), ZIP_RDONLY, &error));
+    std::unique_ptr<zip_t, ZipCloser> archive(zip_fdopen(fd, 0, &error));
     if (!archive) {
+        ::close(fd);
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
         std::string text = zip_error_strerror(&ze);
         zip_error_fini(&ze);
         throw FtpError("The downloaded file is not a readable zip archive: " + text);
     }
-    zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-    struct Entry {
-        zip_uint64_t index;
-        std::string name;
-        std::vector<std::string> parts;
-        bool folder;
-    };
-    std::vector<Entry> entries;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        auto index = static_cast<zip_uint64_t>(i);
-        const char* raw = zip_get_name(archive.get(), index, ZIP_FL_ENC_RAW);
-        std::string name = raw ? raw : "";
-        auto parts = SafeComponents(name);
-        bool isFolder = !name.empty() && (name.back() == '/' || name.back() == '\\');
-        if (!parts || (parts->empty() && !isFolder))
-            throw FtpError("Unsafe zip entry refused [" + name + "]");
-        if (IsSymlinkEntry(archive.get(), index))
-            throw FtpError("Zip entry is a symbolic link, refused [" + name + "]");
-        if (!parts->empty()) entries.push_back({index, name, std::move(*parts), isFolder});
+    const std::vector<Entry> entries = CheckedEntries(archive.get());
+    CheckRoom(entries, archiveSize, folder);
+    for (const Entry& entry : entries) {
+        try {
+            Extract(archive.get(), entry, folder, options);
+        } catch (const LocalLinkMet& link) {
+            if (options.warn) options.warn("Local link passed over [" + Printable(link.Path()) + "]");
+        }
     }
-    UniqueFd root(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (root.get() < 0) throw FtpError("Cannot open the folder [" + folder + "]: " + std::strerror(errno));
-    for (const auto& entry : entries)
-        Extract(archive.get(), entry.index, entry.name, entry.parts, root.get(), entry.folder);
 }
 
 }  // namespace klvr

@@ -1,11 +1,31 @@
 #pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+
+#include "transfer/ftp/local_folder.h"
 
 namespace klvr {
 
-// Unpacks every entry of the archive into folder. The archive is checked whole first: an absolute
-// name, a ".." component or a symbolic-link entry refuses it with FtpError before anything is written.
-// Nothing is ever written through a symbolic link already present in folder.
-void UnpackZip(const std::string& archive, const std::string& folder);
+struct UnpackOptions {
+    bool keepExisting = false;  // an entry whose file is already there leaves that file as it is
+    // Receives a line for each entry passed over: a link in the folder, a kept file that differs.
+    std::function<void(const std::string& text)> warn;
+};
+
+// Unpacks every entry of the archive (read from archiveFd, archiveSize bytes) into folder. The archive is
+// checked whole before anything is written: an absolute name, a ".." component, a symbolic-link entry,
+// a size beyond 64 bits, more than the folder's free space, or more than 1000 times the archive's own
+// size once above 1 GiB refuse it with FtpError. Nothing is written through a link: an entry that would
+// pass one is reported and passed over.
+// Why total bytes unpacked from an archive of archiveSize bytes into a folder with freeBytes to spare
+// would be refused: more than the free space, or above 1 GiB more than 1000 times the archive's size.
+// Nothing when unpacking may go on.
+std::optional<std::string> UnpackRoomProblem(std::uint64_t total, std::uint64_t archiveSize,
+                                             std::optional<std::uint64_t> freeBytes);
+
+void UnpackZip(int archiveFd, std::int64_t archiveSize, const LocalFolder& folder,
+               const UnpackOptions& options);
 
 }  // namespace klvr

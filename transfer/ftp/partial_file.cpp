@@ -1,0 +1,78 @@
+#include "transfer/ftp/partial_file.h"
+
+#include <openssl/evp.h>
+
+#include <charconv>
+#include <cstdio>
+
+namespace klvr {
+namespace {
+
+constexpr std::string_view kMagic = "KLVR-PARTIAL 1";
+constexpr std::size_t kNameMax = 255;  // bytes of one name on the usual Linux file systems
+
+std::string Digest(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    char byte[3];
+    for (unsigned int i = 0; i < 8 && i < length; ++i) {
+        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
+        hex += byte;
+    }
+    return hex;
+}
+
+// The number after "key=" in text; nothing when it is missing or malformed.
+std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
+    const std::string wanted = " " + std::string(key) + "=";
+    const auto at = text.find(wanted);
+    if (at == std::string_view::npos) return std::nullopt;
+    const char* begin = text.data() + at + wanted.size();
+    const char* end = text.data() + text.size();
+    std::int64_t value = 0;
+    auto [next, error] = std::from_chars(begin, end, value);
+    if (error != std::errc() || next == begin || (next != end && *next != ' ')) return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::string PartialFileName(const std::string& name) {
+    constexpr std::string_view suffix = ".klvr-part";
+    if (1 + name.size() + suffix.size() <= kNameMax) return "." + name + std::string(suffix);
+    // A cut name may end inside a UTF-8 sequence; it is only ever a local, hidden name.
+    const std::size_t keep = kNameMax - 1 - 1 - 16 - suffix.size();
+    return "." + name.substr(0, keep) + "~" + Digest(name) + std::string(suffix);
+}
+
+std::string PartialTrailer(const PartialVersion& version, std::int64_t length) {
+    std::string text = std::string(kMagic) + " length=" + std::to_string(length) +
+                       " size=" + std::to_string(version.size) +
+                       " started=" + std::to_string(version.started);
+    if (version.modified) text += " modified=" + std::to_string(*version.modified);
+    text.resize(kPartialTrailerSize - 1, ' ');
+    return text + "\n";
+}
+
+std::optional<PartialState> ReadPartialTrailer(std::string_view tail, std::int64_t fileSize) {
+    if (tail.size() != kPartialTrailerSize || tail.back() != '\n' ||
+        tail.substr(0, kMagic.size()) != kMagic || fileSize < static_cast<std::int64_t>(kPartialTrailerSize))
+        return std::nullopt;
+    const std::string_view fields = tail.substr(kMagic.size(), tail.size() - kMagic.size() - 1);
+    const auto length = Field(fields, "length");
+    const auto size = Field(fields, "size");
+    const auto started = Field(fields, "started");
+    if (!length || !size || !started) return std::nullopt;
+    if (*length != fileSize - static_cast<std::int64_t>(kPartialTrailerSize) || *size < 0 || *length > *size)
+        return std::nullopt;
+    PartialState state;
+    state.length = *length;
+    state.version.size = *size;
+    state.version.started = *started;
+    state.version.modified = Field(fields, "modified");
+    return state;
+}
+
+}  // namespace klvr
