@@ -106,6 +106,16 @@ TEST(ReplyValues, WorkingFolderAndSizes) {
     EXPECT_FALSE(ParseTransferSize("150 File status okay."));
 }
 
+TEST(ReplyValues, ModificationTimesInUtc) {
+    EXPECT_EQ(ParseMdtmReply("213 20240105134500"), 1704462300);
+    EXPECT_EQ(ParseMdtmReply("213 20240105134500.123"), 1704462300);  // whole seconds
+    EXPECT_EQ(ParseMdtmReply("213 19700101000000"), 0);
+    EXPECT_FALSE(ParseMdtmReply("213 20241305134500"));  // month 13
+    EXPECT_FALSE(ParseMdtmReply("213 2024010513450"));
+    EXPECT_FALSE(ParseMdtmReply("213 20240105134500 UTC"));
+    EXPECT_FALSE(ParseMdtmReply("550 not a plain file"));
+}
+
 TEST(ServerFeatures, FeatAnswers) {
     struct Case {
         Reply reply;

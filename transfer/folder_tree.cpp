@@ -155,7 +155,7 @@ void FolderTreeDownload::RemoteCleanup() {
                          LogLevel::Warning);
         } catch (const std::exception& e) {
             PassOnWhenDisconnected();
-            WriteLog("Eror deleting [" + Printable(name) + "] [ + Described(e) + "]", LogLevel::Warning);
+            WriteLog("Eror deleting [" + Printable(name) + "] [" + Described(e) + "]", LogLevel::Warning);
         }
     }
 }
