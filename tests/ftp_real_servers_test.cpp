@@ -1,5 +1,6 @@
 // The client against real servers (pyftpdlib, vsftpd, ProFTPD, Pure-FTPd) on 127.0.0.1.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -174,6 +175,19 @@ TEST_P(RealServer, ListingsGiveExactTimesWhereTheServerListsFacts) {
     EXPECT_EQ(byName["dated file.txt"].Size, 5);
     EXPECT_EQ(byName["dated file.txt"].Modified,
               listsFacts ? std::optional<std::int64_t>(1704462300) : std::nullopt);
+
+    // A copy takes that time, as mirrors do; elsewhere it keeps the time of its download, which a later
+    // remote version is newer than.
+    const auto before = static_cast<std::int64_t>(::time(nullptr));
+    client.FileType = kFileImage;
+    FileList list;
+    client.MGet("/*", local / "all", list);
+    struct stat st {};
+    ASSERT_EQ(::stat((local / "all/dated file.txt").c_str(), &st), 0);
+    if (listsFacts)
+        EXPECT_EQ(st.st_mtime, 1704462300);
+    else
+        EXPECT_GE(st.st_mtime, before - 1);
 }
 
 // A link back up to a folder above is walked once at most, whether the server shows it as a link or,
