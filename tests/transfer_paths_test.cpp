@@ -49,6 +49,7 @@ TEST(SpeedText, IsUnknownBelowOneSecondOrOneKilobytePerSecond) {
     EXPECT_EQ(SpeedText("1048576", 2), "512");
     EXPECT_EQ(SpeedText("1000", 1), "<unknown>");
     EXPECT_EQ(SpeedText("5000000000", 1), "4882812");  // sizes beyond 32 bits
+    EXPECT_EQ(SpeedText("1e300", 1), "<unknown>");     // no size of a real file: no conversion out of range
 }
 
 class FileNameVariable : public ::testing::Test {
