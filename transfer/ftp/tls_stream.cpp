@@ -128,20 +128,23 @@ void TlsStream::Fail(int error, const std::string& during) {
     const unsigned long code = ERR_peek_last_error();
     std::string reason = OpenSslReason();
     ERR_clear_error();
-    const bool withheld = withheld_ && withheld_(ssl_);
+    // Servers that ask every client for a certificate but require none exist (vsftpd by default), so
+    // only a failure before the server's first byte of data is laid to the missing certificate; in TLS
+    // 1.3 the refusal arrives just after our side of the handshake.
+    const bool withheld = !received_ && withheld_ && withheld_(ssl_);
     if (withheld && RefusesMissingCertificate(code))
         throw SessionBroken(during + ": " + kCertificateRequired);
+    // A server that only closes gives no reason; that it had asked for a certificate may be the one.
+    const std::string asked =
+        withheld ? "; it had asked for a client certificate, and none is configured" : std::string();
     if (!established_ && (lowerEnded_ || !lowerError_.empty())) {
         // writing our part of the handshake into a closed connection fails too: the peer closed first
         throw SessionBroken("The server closed the connection during the TLS handshake" +
-                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") +
-                            (withheld ? std::string("; it had asked for a client certificate, and none is "
-                                                    "configured")
-                                      : std::string()));
+                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") + asked);
     }
     if (!lowerError_.empty()) throw SessionBroken(lowerError_);
     if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty()))
-        throw SessionBroken("The server closed the connection without ending TLS");
+        throw SessionBroken("The server closed the connection without ending TLS" + asked);
     if (reason.empty()) reason = "error " + std::to_string(error);
     throw SessionBroken(during + ": " + reason);
 }
@@ -205,6 +208,7 @@ std::optional<std::size_t> TlsStream::Read(char* buffer, std::size_t size) {
         int rc = SSL_read_ex(ssl_, buffer + total, size - total, &got);
         if (rc == 1) {
             readWantsWrite_ = false;
+            received_ = true;
             total += got;
             if (total == size) return total;
             continue;

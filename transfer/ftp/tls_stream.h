@@ -62,6 +62,7 @@ class TlsStream : public ByteStream {
     std::string lowerError_;  // what the stream beneath raised inside OpenSSL's call
     bool lowerEnded_ = false;
     bool established_ = false;
+    bool received_ = false;  // application data from the server
     bool ended_ = false;
     bool endedWithoutClose_ = false;
     bool broken_ = false;
