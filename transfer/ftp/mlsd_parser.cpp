@@ -1,8 +1,9 @@
 #include "transfer/ftp/mlsd_parser.h"
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
+
+#include "transfer/ftp/reply_values.h"
 
 namespace klvr {
 namespace {
@@ -33,24 +34,6 @@ std::optional<std::int64_t> Digits(std::string_view s, std::size_t maxDigits) {
         value = value * 10 + digit;
     }
     return value;
-}
-
-// "YYYYMMDDHHMMSS", optionally with a fraction of a second, always UTC; to whole seconds since 1970.
-std::optional<std::int64_t> ModifyTime(std::string_view s) {
-    if (s.size() > 14) {
-        if (s[14] != '.' || !Digits(s.substr(15), 9)) return std::nullopt;
-        s = s.substr(0, 14);
-    }
-    auto all = Digits(s, 14);
-    if (!all || s.size() != 14) return std::nullopt;
-    auto part = [&](std::size_t at, std::size_t n) { return static_cast<int>(*Digits(s.substr(at, n), n)); };
-    using namespace std::chrono;
-    const year_month_day date{year{part(0, 4)}, month{static_cast<unsigned>(part(4, 2))},
-                              day{static_cast<unsigned>(part(6, 2))}};
-    const int hour = part(8, 2), minute = part(10, 2), second = part(12, 2);
-    if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;  // 60: a leap second
-    const std::int64_t days = sys_days{date}.time_since_epoch().count();
-    return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 enum class Kind { File, Folder, Link, Ignored, Unknown };
@@ -118,7 +101,7 @@ ParsedLine ParseMlsdLine(std::string_view line) {
     entry.Name = std::string(name);
     entry.Type.assign(1, kind == Kind::Folder ? 'D' : kind == Kind::Link ? 'L' : 'F');
     entry.Size = bytes.value_or(0);
-    if (modify) entry.Modified = ModifyTime(*modify);
+    if (modify) entry.Modified = ParseFtpTime(*modify);
     if (unique) entry.Unique = std::string(*unique);
     return parsed;
 }

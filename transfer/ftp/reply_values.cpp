@@ -104,15 +104,15 @@ std::optional<std::int64_t> ParseTransferSize(std::string_view text) {
     return size;
 }
 
-std::optional<std::int64_t> ParseMdtmReply(std::string_view text) {
-    if (text.size() < 18 || text.substr(0, 4) != "213 ") return std::nullopt;
-    std::string_view stamp = text.substr(4);
+std::optional<std::int64_t> ParseFtpTime(std::string_view stamp) {
     if (stamp.size() > 14) {
         // a fraction of a second, which whole seconds leave out
         std::size_t i = 15;
-        if (stamp[14] != '.' || !DigitsAt(stamp, i, INT64_MAX) || i != stamp.size()) return std::nullopt;
+        if (stamp[14] != '.' || stamp.size() > 24 || !DigitsAt(stamp, i, INT64_MAX) || i != stamp.size())
+            return std::nullopt;
         stamp = stamp.substr(0, 14);
     }
+    if (stamp.size() != 14) return std::nullopt;
     for (char c : stamp)
         if (!IsDigit(c)) return std::nullopt;
     auto part = [&](std::size_t at, std::size_t n) {
@@ -127,6 +127,11 @@ std::optional<std::int64_t> ParseMdtmReply(std::string_view text) {
     if (!date.ok() || hour > 23 || minute > 59 || second > 60) return std::nullopt;  // 60: a leap second
     const std::int64_t days = sys_days{date}.time_since_epoch().count();
     return days * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+std::optional<std::int64_t> ParseMdtmReply(std::string_view text) {
+    if (text.substr(0, 4) != "213 ") return std::nullopt;
+    return ParseFtpTime(text.substr(4));
 }
 
 }  // namespace klvr

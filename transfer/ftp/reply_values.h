@@ -21,7 +21,10 @@ std::optional<std::uint16_t> ParseEpsvReply(std::string_view text);
 std::optional<std::string> ParsePwdReply(std::string_view text);
 // "213 12345"
 std::optional<std::int64_t> ParseSizeReply(std::string_view text);
-// "213 20240105134500" or with a fraction of a second: the time in UTC, as whole seconds since 1970.
+// "20240105134500", optionally with a fraction of a second, always UTC (MDTM's answer, MLSD's modify
+// fact): whole seconds since 1970.
+std::optional<std::int64_t> ParseFtpTime(std::string_view stamp);
+// "213 20240105134500": the time as ParseFtpTime reads it.
 std::optional<std::int64_t> ParseMdtmReply(std::string_view text);
 // "150 Opening BINARY mode data connection for f (12345 bytes)."
 std::optional<std::int64_t> ParseTransferSize(std::string_view text);
