@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 #include "support/scripted_ftp_server.h"
 #include "support/temp_dir.h"
@@ -207,6 +208,40 @@ TEST(ScriptedSafety, VerifiesResumesAndKeeps) {
         EXPECT_EQ(warnings, expected);
         EXPECT_EQ(client.State(), 2);
     }
+}
+
+// With OverwriteExisting off, a file that appears under the name while its download runs stays; and a
+// remote file named as an unfinished download is never stored, since that name is taken.
+TEST(ScriptedSafety, NoFileIsReplacedThatAppearedMeanwhile) {
+    test::ScriptedFtpServer server(kLogon +
+                                   "< SIZE f.bin\n> 213 10\n< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n"
+                                   "> 150 go\ndata 01234\nsleep 300\ndata 56789\ndata-close\n> 226 done\n");
+    test::TempDir local;
+    FtpClient client;
+    client.Timeout = 5000;
+    client.OverwriteExisting = false;
+    std::vector<std::string> warnings;
+    client.OnErrorReported = [&](int, const std::string& text) { warnings.push_back(text); };
+    client.Login("127.0.0.1", "u", "p", "", server.Port());
+    client.FileType = kFileImage;
+    std::thread user([&] {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!std::filesystem::exists(local / ".f.bin.klvr-part") &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        local.Write("f.bin", "the user's own");
+    });
+    const FetchResult result = client.Get("f.bin", local / "f.bin");
+    user.join();
+    EXPECT_EQ(result.outcome, FetchOutcome::kKept);
+    EXPECT_EQ(Contents(local.Path()), (Files{{"f.bin", "the user's own"}}));
+    EXPECT_EQ(client.Get(".g.klvr-part", local / ".g.klvr-part").outcome, FetchOutcome::kKept);
+    EXPECT_EQ(warnings,
+              (std::vector<std::string>{
+                  "Local file kept [" + local.Path() + "/f.bin]: it appeared while the download ran",
+                  "Remote file passed over [.g.klvr-part]: its name is the form kept for unfinished "
+                  "downloads"}));
+    EXPECT_EQ(server.Finish(), "");
 }
 
 }  // namespace

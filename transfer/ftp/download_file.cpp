@@ -121,7 +121,7 @@ std::int64_t DownloadFile::BytesOnDisk() const {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-void DownloadFile::Commit(std::optional<std::int64_t> modified) {
+bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace) {
     if (modified) {
         // the copy carries the remote file's time, as mirrors do, so a later run can tell it apart from a
         // newer remote version
@@ -131,9 +131,16 @@ void DownloadFile::Commit(std::optional<std::int64_t> modified) {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + ErrorText());
-    if (partial_.empty()) return;
-    folder_.Rename(partial_, name_);
+    if (partial_.empty()) return true;
+    const std::string partial = std::move(partial_);
     partial_.clear();
+    if (replace) {
+        folder_.Rename(partial, name_);
+        return true;
+    }
+    if (folder_.RenameNoReplace(partial, name_)) return true;
+    folder_.Remove(partial);
+    return false;
 }
 
 void DownloadFile::Discard() {

@@ -38,8 +38,10 @@ class DownloadFile {
     void Write(std::string_view bytes);
     std::int64_t BytesOnDisk() const;
     int Fd() const { return fd_; }
-    // Stamps the file with modified (when given), closes it and gives a partial file the final name.
-    void Commit(std::optional<std::int64_t> modified);
+    // Stamps the file with modified (when given), closes it and gives a partial file the final name. With
+    // replace false a file that appeared under that name meanwhile stays: the result is then false and
+    // the download is dropped.
+    bool Commit(std::optional<std::int64_t> modified, bool replace = true);
     // Drops what this download wrote: the partial file is removed, an appended copy cut back.
     void Discard();
 

@@ -10,6 +10,7 @@
 #include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
 #include "transfer/ftp/local_paths.h"
+#include "transfer/ftp/partial_file.h"
 #include "transfer/ftp/reply_values.h"
 #include "transfer/ftp/text_converter.h"
 #include "transfer/ftp/zip_unpack.h"
@@ -82,6 +83,11 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     const int fileType = self.FileType;
     const bool text = fileType == kFileAscii || fileType == kFileEbcdic;
     const std::string shown = t.folder.PathOf(t.name);
+    if (IsPartialFileName(t.name)) {
+        ReportWarning("Remote file passed over [" + Printable(t.remoteName) +
+                      "]: its name is the form kept for unfinished downloads");
+        return {FetchOutcome::kKept, CopyProof{false, false, 0, std::nullopt}};
+    }
 
     const LocalEntry present = t.unpack ? LocalEntry{} : t.folder.Inspect(t.name);
     if (present.kind == LocalEntry::kLink) throw LocalLinkMet(shown);
@@ -182,7 +188,14 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         file->Discard();
         return result;
     }
-    file->Commit(remoteTime);
+    // With OverwriteExisting off a file that appeared while this one downloaded is not replaced either;
+    // a copy proven to be an unfinished one of this version is.
+    const bool replace = !t.keepExisting || plan.action == FetchAction::kResumeCopy;
+    if (!file->Commit(remoteTime, replace)) {
+        ReportWarning("Local file kept [" + Printable(shown) + "]: it appeared while the download ran");
+        result.proof.fetched = false;
+        result.outcome = FetchOutcome::kKept;
+    }
     return result;
 }
 

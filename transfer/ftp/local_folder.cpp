@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -92,6 +93,19 @@ void LocalFolder::Rename(const std::string& from, const std::string& to) const {
     // renameat replaces a link of the name `to` instead of writing through it
     if (::renameat(Fd(), from.c_str(), Fd(), to.c_str()) != 0)
         throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno));
+}
+
+bool LocalFolder::RenameNoReplace(const std::string& from, const std::string& to) const {
+    CheckName(from);
+    CheckName(to);
+    if (::renameat2(Fd(), from.c_str(), Fd(), to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) return false;
+    // file systems without the flag: the check and the rename are then two steps
+    if (errno != EINVAL && errno != ENOSYS)
+        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno));
+    if (Inspect(to).kind != LocalEntry::kNone) return false;
+    Rename(from, to);
+    return true;
 }
 
 void LocalFolder::Remove(const std::string& name) const {

@@ -45,6 +45,8 @@ class LocalFolder {
     // errno set.
     int OpenFile(const std::string& name, int flags) const;
     void Rename(const std::string& from, const std::string& to) const;
+    // The same, unless something stands under `to` already: then false, and nothing moves.
+    bool RenameNoReplace(const std::string& from, const std::string& to) const;
     // Removes the file name; a missing one is no failure.
     void Remove(const std::string& name) const;
     // Bytes an unprivileged writer may still use on the folder's file system; nothing when unknown.

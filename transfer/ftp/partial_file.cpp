@@ -47,6 +47,12 @@ std::string PartialFileName(const std::string& name) {
     return "." + name.substr(0, keep) + "~" + Digest(name) + std::string(suffix);
 }
 
+bool IsPartialFileName(const std::string& name) {
+    constexpr std::string_view suffix = ".klvr-part";
+    return name.size() > suffix.size() && name.front() == '.' &&
+           name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
 std::string PartialTrailer(const PartialVersion& version, std::int64_t length) {
     std::string text = std::string(kMagic) + " length=" + std::to_string(length) +
                        " size=" + std::to_string(version.size) +

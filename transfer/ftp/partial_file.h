@@ -26,6 +26,8 @@ struct PartialState {
 // The hidden name of the unfinished download of name: ".name.klvr-part", shortened with a digest of the
 // name when that would be too long for the file system.
 std::string PartialFileName(const std::string& name);
+// True for names of that form: a remote file named so is never stored, since its name is taken.
+bool IsPartialFileName(const std::string& name);
 
 inline constexpr std::size_t kPartialTrailerSize = 128;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "transfer/ftp/ftp_error.h"
+#include "transfer/ftp/partial_file.h"
 #include "util/printable_text.h"
 #include "util/unique_fd.h"
 
@@ -135,6 +136,12 @@ void Extract(zip_t* archive, const Entry& entry, const LocalFolder& root, const 
     if (entry.folder) return;
 
     const std::string& name = entry.parts.back();
+    if (IsPartialFileName(name)) {
+        if (options.warn)
+            options.warn("Zip entry passed over [" + Printable(entry.name) +
+                         "]: its name is the form kept for unfinished downloads");
+        return;
+    }
     const LocalEntry present = folder.Inspect(name);
     if (present.kind == LocalEntry::kLink) throw LocalLinkMet(folder.PathOf(name));
     if (present.kind == LocalEntry::kFile && options.keepExisting) {
