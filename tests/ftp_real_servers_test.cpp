@@ -27,6 +27,10 @@ using test::TempDir;
 // Each real server, started on the given tree, with the logon it accepts.
 class RealServer : public ::testing::TestWithParam<std::string> {
   protected:
+    void SetUp() override {
+        if (GetParam() == "proftpd" && !test::CanUsePrivateAccounts())
+            GTEST_SKIP() << "ProFTPD's accounts need root";
+    }
     void Start() {
         if (GetParam() == "pyftpdlib") {
             test::PyFtpdOptions options;

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "support/ftp_servers.h"
+#include "support/private_accounts.h"
 #include "support/temp_dir.h"
 #include "support/test_cert_stores.h"
 #include "support/test_certificates.h"
@@ -38,6 +39,10 @@ bool ProtectsData(int security) {
 
 class TlsDownload : public ::testing::TestWithParam<Case> {
   protected:
+    void SetUp() override {
+        if (GetParam().server == Server::Pro && !test::CanUsePrivateAccounts())
+            GTEST_SKIP() << "ProFTPD's accounts need root";
+    }
     void Start() {
         const Case& c = GetParam();
         test::ServerTls tls;
