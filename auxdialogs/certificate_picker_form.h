@@ -15,6 +15,9 @@ class CertificatePickerForm : public Form {
 
     // The list the view shows as the control "CertificateList1"; the view selects and accepts through it.
     CertificateList& CertificateList1() { return list_; }
+    CertificateList* ComponentList(const std::string& control) override {
+        return control == "CertificateList1" ? &list_ : nullptr;
+    }
 
     // Sets the list's usage filter and lists the store again.
     void Usage(int usageConst);

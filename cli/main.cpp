@@ -30,6 +30,7 @@ void Usage() {
                  "[--no-daemon]\n"
                  "       vaultfetch [--plugin LIB] configure COMMAND.json [--host-lists LISTS.json]\n"
                  "       vaultfetch daemon [--instance NAME]\n"
+                 "       vaultfetch [--plugin LIB] register | unregister\n"
                  "       vaultfetch certs ...   (see vaultfetch certs --help)\n");
 }
 
@@ -193,12 +194,17 @@ int Main(int argc, char** argv) {
     try {
         if (args.command == "daemon") return Daemon(args.rest);
         if (args.command == "certs") return Certs(args.rest);
-        if (args.command != "info" && args.command != "run" && args.command != "configure") {
+        const bool registration = args.command == "register" || args.command == "unregister";
+        if (args.command != "info" && args.command != "run" && args.command != "configure" && !registration) {
             Usage();
             return kExitUnusable;
         }
         Plugin plugin(args.plugin.empty() ? DefaultPluginPath() : args.plugin);
         if (args.command == "info") return Info(plugin);
+        if (registration) {
+            if (!args.rest.empty()) throw CommandFileError("unexpected argument \"" + args.rest[0] + "\"");
+            return Register(plugin, args.command == "register");
+        }
         if (args.command == "run") return Run(plugin, args.rest);
         return Configure(plugin, args.rest);
     } catch (const std::exception& e) {

@@ -29,8 +29,10 @@ void* Plugin::symbol(const char* name) const {
 std::string DefaultPluginPath() {
     std::error_code ec;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return "libklvrVaultfetch.so";
-    return (self.parent_path() / "libklvrVaultfetch.so").string();
+    if (ec) return KLVR_PLUGIN_FILE;
+    const std::filesystem::path beside = self.parent_path() / KLVR_PLUGIN_FILE;
+    if (std::filesystem::exists(beside, ec)) return beside.string();
+    return (self.parent_path() / KLVR_BIN_TO_LIB / KLVR_PLUGIN_FILE).lexically_normal().string();
 }
 
 }  // namespace klvr::cli

@@ -20,7 +20,8 @@ class Plugin {
     abi::Functions functions_;
 };
 
-// The library next to this program, unless the user named one.
+// The plug-in next to this program (in the build tree), else the one in the library folder of the
+// prefix the program is installed in.
 std::string DefaultPluginPath();
 
 }  // namespace klvr::cli

@@ -14,6 +14,9 @@
 
 namespace klvr {
 
+class CertificateList;
+class UiHost;
+
 // A control refused a value (a list position outside the list, a check-box value other than 0 to 2,
 // an unknown control name); the control keeps its state.
 class InvalidValueError : public std::runtime_error {
@@ -66,6 +69,8 @@ class FormObserver {
     virtual void Closed() {}
 };
 
+// The members a view calls are virtual: the Qt views live in a module of their own and reach the form's
+// code through the form itself, never through a second copy of it.
 class Form {
   public:
     Form(std::string name, std::string caption);
@@ -83,23 +88,28 @@ class Form {
     void BindVariableButton(const std::string& button, const std::string& field) {
         variableButtons_[button] = field;
     }
-    std::string VariableButtonField(const std::string& button) const;
+    virtual std::string VariableButtonField(const std::string& button) const;
 
-    bool Has(const std::string& name) const;
-    const Control& Get(const std::string& name) const;  // throws InvalidValueError for an unknown name
-    std::vector<const Control*> Controls() const;
+    virtual bool Has(const std::string& name) const;
+    // throws InvalidValueError for an unknown name
+    virtual const Control& Get(const std::string& name) const;
+    virtual std::vector<const Control*> Controls() const;
 
-    // Changes made by code; each runs the control's rule when its state changes.
-    void SetText(const std::string& name, const std::string& text);  // Change when the text differs
-    void SetValue(const std::string& name, int value);               // Click when the value differs
-    void Select(const std::string& name);                            // option: Click when newly selected
+    // The object behind a Component control, for its view: the certificate list; null for any other.
+    virtual CertificateList* ComponentList(const std::string&) { return nullptr; }
+
+    // Changes made by code; each runs the control's rule when its state changes. SetText: Change when
+    // the text differs.
+    virtual void SetText(const std::string& name, const std::string& text);
+    void SetValue(const std::string& name, int value);  // Click when the value differs
+    void Select(const std::string& name);               // option: Click when newly selected
     void SetListIndex(const std::string& name,
                       int index);  // pick list: Click on every setting; tabs: on change
     void AddItem(const std::string& name, const std::string& text, int tag = 0);
     void ClearItems(const std::string& name);
     void SetEnabled(const std::string& name, bool enabled);
     void SetVisible(const std::string& name, bool visible);
-    void SetSelection(const std::string& name, int start, int length);
+    virtual void SetSelection(const std::string& name, int start, int length);
     void SetFocus(const std::string& name);
 
     const Control* Focused() const { return focused_; }
@@ -116,11 +126,15 @@ class Form {
     // The user's actions, as a view reports them. Each refuses a control the user cannot reach and
     // returns whether it was carried out. Actions on a control that takes the focus move the focus
     // first; when a focus-out rule takes the focus back, the action is dropped.
-    bool UserFocus(const std::string& name);
-    bool UserClick(const std::string& name);  // check box toggles, option selects, button and image click
+    virtual bool UserFocus(const std::string& name);
+    // check box toggles, option selects, button and image click
+    virtual bool UserClick(const std::string& name);
     bool UserType(const std::string& name, const std::string& text);
-    bool UserChoose(const std::string& name, int index);  // pick-list entry or tab
-    void UserClose();                                     // the window's close box
+    virtual bool UserChoose(const std::string& name, int index);  // pick-list entry or tab
+    virtual void UserClose();                                     // the window's close box
+    // A variable button pressed at (x, y) of the window: its field takes the focus and the variable menu
+    // opens there (dialog/variable_menu.h).
+    virtual void UserPressVariableButton(UiHost& ui, const std::string& button, int x, int y);
 
     void Close();
     bool IsClosed() const { return closed_; }

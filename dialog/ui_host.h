@@ -2,7 +2,8 @@
 // Everything the dialogs need from a user interface beyond their own controls, behind one interface:
 // message boxes, the beep, the folder chooser, starting a program, showing a form modally, popup menus
 // and the keyboard's Caps Lock. The Qt layer implements it with real windows; tests implement it with a
-// script that plays the user.
+// script that plays the user. Nothing of it is defined out of line, so that the Qt layer, a module of its
+// own, implements it without linking the plug-in's code.
 #include <cstdint>
 #include <string>
 
@@ -45,8 +46,8 @@ class UiHost {
                                      const std::string& startFolder) = 0;
 
     // Starts the program as a detached process in a normal window that receives the focus, without
-    // waiting for it; false when it could not be started. The default spawns it directly.
-    virtual bool StartProgram(const std::string& path);
+    // waiting for it; false when it could not be started.
+    virtual bool StartProgram(const std::string& path) = 0;
 
     // Shows the form modally and returns once the form has been closed (Form::IsClosed). Returning
     // with the form still open counts as closing it without Ok.
@@ -56,10 +57,10 @@ class UiHost {
     // the chosen command's id, or 0 when the menu was dismissed.
     virtual std::uint16_t ShowPopupMenu(const Form& owner, const PopupMenu& menu, int x, int y) = 0;
 
-    virtual KeyboardState& Keyboard();
+    virtual KeyboardState& Keyboard() {
+        static KeyboardState none;
+        return none;
+    }
 };
-
-// Starts a program as a detached process (its own session, reaped at once); false when it cannot run.
-bool StartDetachedProgram(const std::string& path);
 
 }  // namespace klvr

@@ -273,4 +273,8 @@ void PressVariableButton(Form& owner, UiHost& ui, const std::string& button, int
     ShowVariableMenu(owner, ui, x, y);
 }
 
+void Form::UserPressVariableButton(UiHost& ui, const std::string& button, int x, int y) {
+    PressVariableButton(*this, ui, button, x, y);
+}
+
 }  // namespace klvr

@@ -6,13 +6,15 @@
 #include <vector>
 
 #include "host/host_lists.h"
+#include "klvr/version.h"
 #include "settings/settings_array.h"
 
 namespace klvr {
 
 inline constexpr const char* kClassName = "klvrVaultfetch.Toolbox";
 inline constexpr const char* kModuleName = "VAULTFETCH";
-inline constexpr int kVersionMajor = 6, kVersionMinor = 6, kVersionRevision = 0;
+inline constexpr int kVersionMajor = KLVR_VERSION_MAJOR, kVersionMinor = KLVR_VERSION_MINOR,
+                     kVersionRevision = KLVR_VERSION_PATCH;
 
 class Toolbox {
   public:

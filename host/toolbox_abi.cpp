@@ -1,24 +1,22 @@
 // The exported C entry points: each member of Toolbox behind a function that turns the plug-in's
 // failures into status codes, so nothing but a status ever crosses the library boundary.
-#include <dlfcn.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <nlohmann/json.hpp>
+#include <system_error>
 #include <thread>
 
+#include "host/dialog_module.h"
 #include "host/host_lists.h"
 #include "host/module_state.h"
+#include "host/plugin_library.h"
+#include "host/plugin_manifest.h"
 #include "host/toolbox.h"
 #include "klvr/toolbox.h"
 #include "settings/settings_array.h"
-#if defined(KLVR_HAVE_QT)
-#include "dialog/qt/qt_ui_host.h"
-#endif
 
 struct klvr_toolbox {
     klvr::Toolbox object;
@@ -77,54 +75,35 @@ klvr_status ToStrings(const std::vector<std::string>& v, klvr_strings* out) {
     return KLVR_OK;
 }
 
-std::filesystem::path ManifestPath() {
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::filesystem::path base;
-    if (data && *data)
-        base = data;
-    else if (const char* home = std::getenv("HOME"))
-        base = std::filesystem::path(home) / ".local/share";
-    else
-        base = "/tmp";
-    return base / "kelvara/plugins" / (std::string(klvr::kClassName) + ".json");
-}
-
-std::string LibraryPath() {
-    Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&ManifestPath), &info) && info.dli_fname) return info.dli_fname;
-    return {};
-}
-
-std::string JsonEscape(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
 }  // namespace
 
 extern "C" {
 
 klvr_status klvr_register_server(void) {
     try {
-        const auto path = ManifestPath();
-        std::filesystem::create_directories(path.parent_path());
-        std::ofstream out(path, std::ios::trunc);
-        out << "{\"class\": \"" << klvr::kClassName << "\", \"library\": \""
-            << JsonEscape(std::filesystem::absolute(LibraryPath()).string()) << "\"}\n";
-        return out ? KLVR_OK : KLVR_E_FAILED;
+        const std::string library = std::filesystem::absolute(klvr::PluginLibraryPath()).lexically_normal();
+        klvr::WriteManifest(klvr::ManifestPath(), klvr::ManifestText(klvr::kClassName, library));
+        return KLVR_OK;
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
+    } catch (const nlohmann::json::exception&) {
+        errno = EILSEQ;
     } catch (...) {
-        return KLVR_E_FAILED;
+        errno = ENOENT;  // no data folder to register in
     }
+    return KLVR_E_FAILED;
 }
 
 klvr_status klvr_unregister_server(void) {
-    std::error_code ec;
-    std::filesystem::remove(ManifestPath(), ec);
-    return ec ? KLVR_E_FAILED : KLVR_OK;
+    try {
+        std::filesystem::remove(klvr::ManifestPath());
+        return KLVR_OK;
+    } catch (const std::system_error& e) {
+        errno = e.code().value();
+    } catch (...) {
+        errno = ENOENT;
+    }
+    return KLVR_E_FAILED;
 }
 
 klvr_status klvr_get_class_object(const char* class_name, klvr_toolbox** out) {
@@ -290,10 +269,8 @@ klvr_status klvr_Abort(klvr_toolbox* t) {
 }
 klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in data) {
     return Exclusive(t, [&](klvr::Toolbox& o) {
-#if defined(KLVR_HAVE_QT)
-        // only the dialog brings Qt in: a run never starts it
-        klvr::qt::InstallQtUiHostFactory();
-#endif
+        // only the dialog brings Qt in: a run never loads it
+        klvr::InstallDialogModuleFactory();
         o.Props(module ? module : "", ToArray(data));
     });
 }

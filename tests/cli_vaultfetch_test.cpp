@@ -14,6 +14,7 @@
 
 #include "host/log_sink.h"
 #include "host/module_state.h"
+#include "klvr/version.h"
 #include "support/ftp_servers.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
@@ -50,7 +51,7 @@ TEST_F(VaultfetchCli, InfoShowsTheIdentity) {
     const auto r = Cli({"info"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("Info: Plugin: Vaultfetch]|[native"), std::string::npos);
-    EXPECT_NE(r.out.find("Version: 6.6.0"), std::string::npos);
+    EXPECT_NE(r.out.find("Version: " KLVR_VERSION_STRING), std::string::npos);
     EXPECT_NE(
         r.out.find("Name=Vaultfetch IconLarge=39 IconSmall=39 Cat=Vaultnet CatIconLarge=6 CatIconSmall=6"),
         std::string::npos);
@@ -243,6 +244,57 @@ TEST_F(VaultfetchCli, ConfigureWithoutASaveLeavesTheFileUntouched) {
     const auto bad = Cli({"configure", file, "--host-lists", badLists});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.err.find("15 descriptions"), std::string::npos) << bad.err;
+}
+
+// The package's install scripts register the plug-in through the program.
+TEST_F(VaultfetchCli, RegisterWritesTheManifestWhereTheBaseDirectoryRulesSay) {
+    const fs::path home = dir_ / "home";
+    struct Case {
+        std::string xdgDataHome;
+        fs::path folder;
+    };
+    const Case cases[] = {
+        {(dir_ / "data").string(), dir_ / "data"},
+        {"relative/data", home / ".local/share"},  // a relative XDG_DATA_HOME is ignored
+        {"", home / ".local/share"},
+    };
+    for (const Case& c : cases) {
+        const fs::path manifest = c.folder / "kelvara/plugins/klvrVaultfetch.Toolbox.json";
+        const std::vector<std::string> env{"HOME=" + home.string(), "XDG_DATA_HOME=" + c.xdgDataHome};
+        const auto r = test::RunProcess({KLVR_CLI_PATH, "register"}, std::chrono::seconds(60), env);
+        ASSERT_EQ(r.exitCode, 0) << c.xdgDataHome << ": " << r.err;
+        std::ifstream in(manifest);
+        const auto json = nlohmann::json::parse(in, nullptr, false);
+        ASSERT_TRUE(json.is_object()) << manifest;
+        EXPECT_EQ(json.value("class", ""), "klvrVaultfetch.Toolbox");
+        const fs::path library = json.value("library", "");
+        EXPECT_TRUE(library.is_absolute()) << library;
+        EXPECT_TRUE(fs::equivalent(library, KLVR_PLUGIN_PATH)) << library;
+
+        EXPECT_EQ(test::RunProcess({KLVR_CLI_PATH, "unregister"}, std::chrono::seconds(60), env).exitCode, 0);
+        EXPECT_FALSE(fs::exists(manifest));
+        // nothing left to remove is no failure
+        EXPECT_EQ(test::RunProcess({KLVR_CLI_PATH, "unregister"}, std::chrono::seconds(60), env).exitCode, 0);
+    }
+    EXPECT_FALSE(fs::exists("relative"));
+}
+
+TEST_F(VaultfetchCli, AFailedRegistrationSaysWhereAndWhy) {
+    Write("file", "not a folder");
+    const std::string blocked = (dir_ / "file/data").string();
+    const auto r =
+        test::RunProcess({KLVR_CLI_PATH, "register"}, std::chrono::seconds(60), {"XDG_DATA_HOME=" + blocked});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find(blocked + "/kelvara/plugins/klvrVaultfetch.Toolbox.json: Not a directory"),
+              std::string::npos)
+        << r.err;
+
+    const auto nowhere = test::RunProcess({KLVR_CLI_PATH, "register"}, std::chrono::seconds(60),
+                                          {"XDG_DATA_HOME=relative", "HOME="});
+    EXPECT_EQ(nowhere.exitCode, 1);
+    EXPECT_NE(nowhere.err.find("neither XDG_DATA_HOME nor HOME names an absolute folder"), std::string::npos)
+        << nowhere.err;
+    EXPECT_EQ(Cli({"register", "extra"}).exitCode, 2);
 }
 
 }  // namespace

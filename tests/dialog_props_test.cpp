@@ -2,6 +2,7 @@
 
 #include "dialog/configuration_form.h"
 #include "host/configuration_entry.h"
+#include "host/dialog_module.h"
 #include "host/toolbox.h"
 #include "tests/dialog_test_ui.h"
 #include "tests/support/log_capture.h"
@@ -147,9 +148,9 @@ TEST_F(PropsTest, UnknownModuleShowsOneMessageAndNoDialog) {
 
 TEST_F(PropsTest, WithoutAUserInterfacePropsReportsAndSavesNothing) {
     const std::function<std::shared_ptr<UiHost>()> factories[] = {
-        nullptr,
-        [] { return std::shared_ptr<UiHost>(); },
+        nullptr, [] { return std::shared_ptr<UiHost>(); },
         []() -> std::shared_ptr<UiHost> { throw std::runtime_error("cannot open display"); },
+        &OpenDialogModule,  // no dialog module beside this program
     };
     for (const auto& factory : factories) {
         ResetModuleState();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "klvr/toolbox.h"
@@ -41,7 +42,7 @@ TEST_F(Plugin, ClassFactoryAndUnloadQuery) {
 
 TEST_F(Plugin, MembersAndTheirErrorCodes) {
     klvr::abi::Toolbox t(f_);
-    EXPECT_EQ(t.Version(), "6.6.0");
+    EXPECT_EQ(t.Version(), KLVR_VERSION_STRING);
     EXPECT_EQ(t.ModuleCount(), 0);
     t.GetInfo();
     EXPECT_EQ(t.Info(), "Plugin: Vaultfetch]|[native");
@@ -144,9 +145,9 @@ TEST_F(Plugin, SelfInstallWritesAndRemovesTheManifest) {
     ASSERT_EQ(reg(), KLVR_OK);
     const auto manifest = home / "kelvara/plugins/klvrVaultfetch.Toolbox.json";
     std::ifstream in(manifest);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("\"class\": \"klvrVaultfetch.Toolbox\""), std::string::npos);
-    EXPECT_NE(text.find("libklvrVaultfetch.so"), std::string::npos);
+    const auto json = nlohmann::json::parse(in, nullptr, false);
+    EXPECT_EQ(json.value("class", ""), "klvrVaultfetch.Toolbox");
+    EXPECT_NE(json.value("library", "").find("libklvrVaultfetch.so"), std::string::npos);
     ASSERT_EQ(unreg(), KLVR_OK);
     EXPECT_FALSE(std::filesystem::exists(manifest));
     ::unsetenv("XDG_DATA_HOME");

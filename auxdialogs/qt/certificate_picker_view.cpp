@@ -7,8 +7,8 @@
 #include <QVBoxLayout>
 #include <chrono>
 
-#include "auxdialogs/certificate_picker_form.h"
 #include "dialog/qt/layout_helpers.h"
+#include "transfer/certificates/certificate_store.h"
 
 namespace klvr::qt {
 namespace {
@@ -20,8 +20,8 @@ QString Date(std::chrono::system_clock::time_point t) {
 
 }  // namespace
 
-CertificatePickerView::CertificatePickerView(CertificatePickerForm& form, UiHost& ui, QWidget* parent)
-    : FormView(form, ui, parent), picker_(form) {
+CertificatePickerView::CertificatePickerView(Form& form, CertificateList& list, UiHost& ui, QWidget* parent)
+    : FormView(form, ui, parent), certificates_(list) {
     CreateWidgets();
     auto* tabs = static_cast<QTabBar*>(WidgetOf("SSTab1"));
     tabs->setDrawBase(false);
@@ -51,10 +51,10 @@ QWidget* CertificatePickerView::CreateComponent(const Control& control) {
         if (syncing_ > 0) return;
         auto* item = list_->currentItem();
         const int index = item && item->isSelected() ? list_->indexOfTopLevelItem(item) + 1 : 0;
-        Act("CertificateList1", [&] { picker_.CertificateList1().Select(index); });
+        Act("CertificateList1", [&] { certificates_.Select(index); });
     });
     connect(list_, &QTreeWidget::itemActivated, this,
-            [this] { Act("CertificateList1", [&] { picker_.CertificateList1().Accept(); }); });
+            [this] { Act("CertificateList1", [&] { certificates_.Accept(); }); });
     return list_;
 }
 
@@ -65,7 +65,7 @@ void CertificatePickerView::SyncComponent(const Control&) {
 void CertificatePickerView::ShowCertificates() {
     if (!list_) return;
     ++syncing_;
-    const CertificateList& certificates = picker_.CertificateList1();
+    const CertificateList& certificates = certificates_;
     std::vector<std::string> keys;
     for (const Certificate& c : certificates.Certificates()) keys.push_back(c.KeyName);
     // the rows are rebuilt only for another listing, never under the user's click on one of them

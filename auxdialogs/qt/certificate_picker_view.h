@@ -10,7 +10,7 @@ class QTreeWidget;
 
 namespace klvr {
 
-class CertificatePickerForm;
+class CertificateList;
 
 namespace qt {
 
@@ -18,7 +18,8 @@ class CertificatePickerView : public FormView {
     Q_OBJECT
 
   public:
-    CertificatePickerView(CertificatePickerForm& form, UiHost& ui, QWidget* parent);
+    // list is the form's "CertificateList1".
+    CertificatePickerView(Form& form, CertificateList& list, UiHost& ui, QWidget* parent);
 
   protected:
     QWidget* CreateComponent(const Control& control) override;
@@ -27,7 +28,7 @@ class CertificatePickerView : public FormView {
   private:
     void ShowCertificates();
 
-    CertificatePickerForm& picker_;
+    CertificateList& certificates_;
     QTreeWidget* list_ = nullptr;
     std::vector<std::string> shownKeys_;  // the certificates the rows show
 };

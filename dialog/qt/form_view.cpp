@@ -314,7 +314,7 @@ void FormView::ImagePressed(const std::string& name, const QPoint& position) {
     }
     // the menu opens where the button was pressed, in the window's client pixels
     const QPoint at = image->mapTo(this, position);
-    Act(name, [&] { PressVariableButton(form_, ui_, name, at.x(), at.y()); });
+    Act(name, [&] { form_.UserPressVariableButton(ui_, name, at.x(), at.y()); });
 }
 
 void FormView::SyncText(QLineEdit& edit, const Control& c) {

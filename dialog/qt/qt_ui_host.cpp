@@ -7,13 +7,12 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "auxdialogs/certificate_picker_form.h"
 #include "auxdialogs/qt/certificate_picker_view.h"
 #include "auxdialogs/qt/proxy_setup_view.h"
 #include "dialog/qt/configuration_view.h"
+#include "dialog/qt/program_start.h"
 #include "dialog/qt/qt_application.h"
 #include "dialog/qt/x11_display.h"
-#include "host/module_state.h"
 
 namespace klvr::qt {
 namespace {
@@ -22,8 +21,8 @@ std::unique_ptr<FormView> MakeView(Form& form, UiHost& ui, QWidget* parent) {
     if (form.Name() == "frmCommandFTPDownload") return std::make_unique<ConfigurationView>(form, ui, parent);
     if (form.Name() == "frmProxySetup") return std::make_unique<ProxySetupView>(form, ui, parent);
     if (form.Name() == "frmCert")
-        if (auto* picker = dynamic_cast<CertificatePickerForm*>(&form))
-            return std::make_unique<CertificatePickerView>(*picker, ui, parent);
+        if (CertificateList* list = form.ComponentList("CertificateList1"))
+            return std::make_unique<CertificatePickerView>(form, *list, ui, parent);
     return nullptr;
 }
 
@@ -84,6 +83,10 @@ MessageAnswer QtUiHost::ShowMessage(const Form* owner, const MessageBox& message
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
+bool QtUiHost::StartProgram(const std::string& path) {
+    return StartDetachedProgram(path);
+}
+
 void QtUiHost::Beep() {
     QApplication::beep();
 }
@@ -129,11 +132,6 @@ KeyboardState& QtUiHost::Keyboard() {
 std::shared_ptr<UiHost> MakeQtUiHost() {
     if (!EnsureApplication()) return nullptr;
     return std::make_shared<QtUiHost>();
-}
-
-void InstallQtUiHostFactory() {
-    auto& factory = moduleState().uiHostFactory;
-    if (!factory) factory = &MakeQtUiHost;
 }
 
 }  // namespace klvr::qt

@@ -19,6 +19,7 @@ class QtUiHost : public UiHost {
 
     MessageAnswer ShowMessage(const Form* owner, const MessageBox& message) override;
     void Beep() override;
+    bool StartProgram(const std::string& path) override;
     std::string ChooseFolder(const Form* owner, const std::string& title,
                              const std::string& startFolder) override;
     void ShowModal(Form& form) override;
@@ -36,8 +37,5 @@ class QtUiHost : public UiHost {
 // The Qt user interface, with a QApplication made first when the process has none; null when no display
 // is available.
 std::shared_ptr<UiHost> MakeQtUiHost();
-
-// Makes MakeQtUiHost the module's user-interface factory unless one is installed already.
-void InstallQtUiHostFactory();
 
 }  // namespace klvr::qt

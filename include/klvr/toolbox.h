@@ -12,6 +12,8 @@
 
 #include <stdint.h>
 
+#include "klvr/version.h" /* KLVR_VERSION_MAJOR, _MINOR, _PATCH and _STRING */
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -54,9 +56,10 @@ typedef struct {
     char* Value;
 } klvr_var_type;
 
-/* Library entry points. */
-KLVR_API klvr_status klvr_register_server(void);   /* self-install: writes the plug-in manifest */
-KLVR_API klvr_status klvr_unregister_server(void); /* self-remove: deletes it */
+/* Library entry points. Self-install writes the plug-in manifest into $XDG_DATA_HOME/kelvara/plugins/
+ * (else ~/.local/share/kelvara/plugins/), self-remove deletes it; on failure errno says why. */
+KLVR_API klvr_status klvr_register_server(void);   /* self-install */
+KLVR_API klvr_status klvr_unregister_server(void); /* self-remove */
 KLVR_API klvr_status klvr_get_class_object(const char* class_name, klvr_toolbox** out); /* factory */
 KLVR_API int32_t klvr_can_unload_now(void); /* 1 when no object is alive */
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string_view>
 
 extern char** environ;
 
@@ -28,7 +29,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, std::chrono::seco
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     std::vector<std::string> envStore;
-    for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+    // an entry of extraEnv replaces the inherited variable of its name: the child's getenv sees the first
+    const auto overridden = [&](std::string_view entry) {
+        const std::string_view name = entry.substr(0, entry.find('=') + 1);
+        for (const auto& e : extraEnv)
+            if (std::string_view(e).substr(0, e.find('=') + 1) == name) return true;
+        return false;
+    };
+    for (char** e = environ; *e; ++e)
+        if (!overridden(*e)) envStore.emplace_back(*e);
     for (const auto& e : extraEnv) envStore.push_back(e);
     std::vector<char*> env;
     for (auto& e : envStore) env.push_back(e.data());

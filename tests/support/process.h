@@ -14,8 +14,9 @@ struct ProcessResult {
     bool timedOut = false;
 };
 
-// `extraEnv` entries are "NAME=value" added to this process's environment. `whileRunning` is called once
-// with the child's pid shortly after it started (for tests that send it a signal).
+// `extraEnv` entries are "NAME=value" added to this process's environment, each replacing a variable of
+// its name. `whileRunning` is called once with the child's pid shortly after it started (for tests that
+// send it a signal).
 ProcessResult RunProcess(const std::vector<std::string>& argv,
                          std::chrono::seconds limit = std::chrono::seconds(60),
                          const std::vector<std::string>& extraEnv = {},

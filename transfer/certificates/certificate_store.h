@@ -45,9 +45,9 @@ class CertificateList : public CertificateStore {
     int SelectedIndex() const { return selectedIndex_; }  // from 1; below 1 means none
     // Selects entry index (below 1: none); raises OnSelectionChanged when the selection changes. Throws
     // SubscriptError above Count.
-    void Select(int index);
+    virtual void Select(int index);
     // The user accepted the selected entry in the list itself; raises OnAccept only while one is selected.
-    void Accept();
+    virtual void Accept();
 
     // Key-usage bits a certificate must allow to be listed (digital signature 0x80, non-repudiation 0x40,
     // key encipherment 0x20, data encipherment 0x10, key agreement 0x08, certificate signing 0x04,

@@ -1,6 +1,7 @@
 #include "transfer/ftp/proxy_handshake.h"
 
 #include <arpa/inet.h>
+#include <openssl/evp.h>
 
 #include "transfer/ftp/ftp_error.h"
 #include "transfer/ftp/session_broken.h"
@@ -14,30 +15,12 @@ std::string PortBytes(std::uint16_t port) {
 }
 
 std::string Base64(const std::string& in) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    std::size_t i = 0;
-    while (i + 2 < in.size()) {
-        unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
-                     (static_cast<unsigned char>(in[i + 1]) << 8) | static_cast<unsigned char>(in[i + 2]);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
-        i += 3;
-    }
-    if (i + 1 == in.size()) {
-        unsigned v = static_cast<unsigned char>(in[i]) << 16;
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (i + 2 == in.size()) {
-        unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8);
-        out += kAlphabet[(v >> 18) & 63];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += '=';
-    }
+    // EVP_EncodeBlock writes four characters for every three bytes begun, then a NUL
+    std::string out(4 * ((in.size() + 2) / 3) + 1, '\0');
+    const int n =
+        EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                        reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()));
+    out.resize(static_cast<std::size_t>(n));
     return out;
 }
 

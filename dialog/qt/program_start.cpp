@@ -1,4 +1,4 @@
-#include "dialog/ui_host.h"
+#include "dialog/qt/program_start.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -6,16 +6,7 @@
 
 #include <cerrno>
 
-namespace klvr {
-
-bool UiHost::StartProgram(const std::string& path) {
-    return StartDetachedProgram(path);
-}
-
-KeyboardState& UiHost::Keyboard() {
-    static KeyboardState none;
-    return none;
-}
+namespace klvr::qt {
 
 bool StartDetachedProgram(const std::string& path) {
     if (path.empty() || access(path.c_str(), X_OK) != 0) return false;
@@ -53,4 +44,4 @@ bool StartDetachedProgram(const std::string& path) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n == 0;
 }
 
-}  // namespace klvr
+}  // namespace klvr::qt
