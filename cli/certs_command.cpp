@@ -197,7 +197,9 @@ fs::path WriteNewFile(const fs::path& folder, std::string stem, const std::strin
         throw OperationError("cannot write into " + folder.string() + ": " + std::strerror(savedErrno));
     }
     for (int n = 1; n < 10000; ++n) {
-        const fs::path target = folder / (stem + (n == 1 ? "" : "-" + std::to_string(n)) + ext);
+        std::string name = stem;  // the first free of stem, stem-2, stem-3, ...
+        if (n > 1) name.append(1, '-').append(std::to_string(n));
+        const fs::path target = folder / (name + ext);
         if (::link(temp.c_str(), target.c_str()) == 0) {
             ::unlink(temp.c_str());
             return target;

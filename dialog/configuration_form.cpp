@@ -254,7 +254,7 @@ void ConfigurationForm::FillDialog() {
     Try([&] { SetValue("chkIncludeSubdir", Box(s.IncludeSubdirs)); });
     Try([&] { SetText("txtSpecificFilename", s.SpecificFileName); });
     Try([&] {
-        if (s.FileFilter.empty()) s.FileFilter = "*";
+        if (s.FileFilter.empty()) s.FileFilter.assign(1, '*');  // every name, as the box shows it
         SetText("txtFilter", s.FileFilter);
     });
     Try([&] { SetListIndex("cmbProtocol", s.SecurityProtocol); });

@@ -8,7 +8,7 @@ packages=(
   libssl-dev openssl libpcre2-dev libzip-dev nlohmann-json3-dev
   qt6-base-dev libx11-dev libgl-dev xvfb xauth
   libgtest-dev libgmock-dev
-  file dpkg-dev  # cpack's Debian packages
+  file dpkg-dev time  # cpack's Debian packages; /usr/bin/time for the memory benchmark
   python3 python3-pyftpdlib python3-openssl vsftpd dante-server tinyproxy
   curl lftp procps
   # what the unpacked ProFTPD and Pure-FTPd below need to run

@@ -105,10 +105,8 @@ void DecodeForRun(const SettingsArray& data, const SettingsArray& orgData, Comma
             case FieldKind::Filter:
                 // The dialog saves "*" for an empty filter, which does not compile as a pattern: the run
                 // reads it as every name, as the dialog shows it when it opens the command again.
-                if (e == "*")
-                    s.FileFilter = ".";
-                else
-                    s.FileFilter = e;
+                s.FileFilter = e;
+                if (s.FileFilter == "*") s.FileFilter = ".";
                 break;
             case FieldKind::Int16:
             case FieldKind::Int32:

@@ -131,8 +131,8 @@ std::optional<ListEntry> ParseUnix(std::string_view line) {
     ListEntry entry;
     entry.Name = std::string(line.substr(nameStart));
     entry.Size = *size;
-    char kind = line[0];
-    entry.Type = kind == 'd' || kind == 'D' ? "D" : kind == 'l' ? "L" : "F";
+    const char kind = line[0];
+    entry.Type.assign(1, kind == 'd' || kind == 'D' ? 'D' : kind == 'l' ? 'L' : 'F');
     if (entry.Type == "L") {
         auto arrow = entry.Name.find(" -> ");
         if (arrow != std::string::npos) entry.Name.resize(arrow);

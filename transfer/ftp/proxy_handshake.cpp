@@ -152,8 +152,14 @@ void HttpConnectHandshake(ByteStream& stream, const std::string& host, std::uint
                           const std::string& user, const std::string& password, Waiter& waiter) {
     for (char c : host + user + password)
         if (c == '\r' || c == '\n' || c == '\0') throw FtpError("The proxy settings hold a line break");
-    std::string authority = host.find(':') != std::string::npos ? "[" + host + "]" : host;
-    authority += ":" + std::to_string(port);
+    // an IPv6 address is bracketed, so that its colons are not taken for the port's
+    const bool bracketed = host.find(':') != std::string::npos;
+    std::string authority;
+    if (bracketed) authority += '[';
+    authority += host;
+    if (bracketed) authority += ']';
+    authority += ':';
+    authority += std::to_string(port);
     std::string request = "CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n";
     if (!user.empty()) request += "Proxy-Authorization: Basic " + Base64(user + ":" + password) + "\r\n";
     request += "\r\n";
