@@ -55,7 +55,8 @@ void ListingLines::EndOfLine(const Sink& sink) {
 void ListingLines::TakeAsLfEnded(const Sink& sink) {
     ends_ = Ends::Lf;
     if (!heldBreak_) return;
-    std::string held = std::move(line_);
+    std::string held;
+    held.swap(line_);
     std::size_t start = 0;
     for (auto lf = held.find('\n'); lf != std::string::npos; lf = held.find('\n', start)) {
         sink({std::string_view(held).substr(start, lf - start), false});

@@ -26,7 +26,8 @@ std::string Digest(const std::string& text) {
 
 // The number after "key=" in text; nothing when it is missing or malformed.
 std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
-    const std::string wanted = " " + std::string(key) + "=";
+    std::string wanted(1, ' ');
+    wanted.append(key).append(1, '=');
     const auto at = text.find(wanted);
     if (at == std::string_view::npos) return std::nullopt;
     const char* begin = text.data() + at + wanted.size();
@@ -41,10 +42,15 @@ std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
 
 std::string PartialFileName(const std::string& name) {
     constexpr std::string_view suffix = ".klvr-part";
-    if (1 + name.size() + suffix.size() <= kNameMax) return "." + name + std::string(suffix);
-    // A cut name may end inside a UTF-8 sequence; it is only ever a local, hidden name.
-    const std::size_t keep = kNameMax - 1 - 1 - 16 - suffix.size();
-    return "." + name.substr(0, keep) + "~" + Digest(name) + std::string(suffix);
+    std::string partial(1, '.');
+    if (1 + name.size() + suffix.size() <= kNameMax) {
+        partial += name;
+    } else {
+        // A cut name may end inside a UTF-8 sequence; it is only ever a local, hidden name.
+        const std::size_t keep = kNameMax - 1 - 1 - 16 - suffix.size();
+        partial.append(name, 0, keep).append(1, '~').append(Digest(name));
+    }
+    return partial.append(suffix);
 }
 
 bool IsPartialFileName(const std::string& name) {
