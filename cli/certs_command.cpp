@@ -20,6 +20,7 @@
 #include "transfer/certificates/certificate_file.h"
 #include "transfer/certificates/certificate_store.h"
 #include "transfer/certificates/store_folders.h"
+#include "util/printable_text.h"
 
 namespace klvr::cli {
 namespace {
@@ -35,7 +36,8 @@ const char kHelp[] =
     "       vaultfetch certs import FILE --store MY|ROOT --location machine|user [--machine-root DIR]\n"
     "       vaultfetch certs remove KEYNAME --store MY|ROOT --location machine|user [--machine-root DIR]\n"
     "\n"
-    "list    shows every certificate of the four stores: KeyName, IssuedTo, IssuedBy and validity.\n"
+    "list    shows every certificate of the four stores: KeyName, IssuedTo, IssuedBy, validity, and\n"
+    "        the reference that a command file's ClientCertificate takes to present it.\n"
     "import  copies a PEM file (certificate, and for MY its private key in the same file) or a PKCS#12\n"
     "        file without a password into a store; a file holding a key is kept with mode 0600. A ROOT\n"
     "        store receives the certificates only, never a private key.\n"
@@ -144,10 +146,17 @@ int List() {
         }
         std::printf("%s, %s: %s\n", name, location == 0 ? "local machine" : "current user", folder.c_str());
         if (store.Count() == 0) std::printf("  (no certificates)\n");
-        for (const auto& c : store.Certificates())
+        for (const auto& c : store.Certificates()) {
+            // Certificate fields are outside text: nothing in them may move the terminal's cursor.
             std::printf("  %s  IssuedTo: %s  IssuedBy: %s  Valid: %s to %s UTC%s\n", c.KeyName.c_str(),
-                        c.IssuedTo.c_str(), c.IssuedBy.c_str(), DateText(c.ValidFrom).c_str(),
-                        DateText(c.ValidTo).c_str(), c.privateKey ? "  (with private key)" : "");
+                        Printable(c.IssuedTo).c_str(), Printable(c.IssuedBy).c_str(),
+                        DateText(c.ValidFrom).c_str(), DateText(c.ValidTo).c_str(),
+                        c.privateKey ? "  (with private key)" : "");
+            // What the certificate picker stores, ready for a command file's ClientCertificate.
+            const std::string reference = std::string(name) + ":" + c.IssuedBy + ":" + c.IssuedTo + ":" +
+                                          std::to_string(location) + ":" + c.KeyName;
+            std::printf("    ClientCertificate: %s\n", Printable(reference).c_str());
+        }
     }
     return kOk;
 }

@@ -3,8 +3,22 @@
 #include <vector>
 
 #include "cli/plugin_loader.h"
+#include "cli/secrets.h"
 
 namespace klvr::cli {
+
+struct RunOptions {
+    std::string file;
+    std::string instance;  // empty: a name unique to the process
+    bool autolog = true;
+    bool daemon = true;    // receive and print the log lines
+    bool quiet = false;    // error lines only, no live progress
+    bool verbose = false;  // the protocol trace on, and shown on standard error as well
+    SecretOptions secrets;
+};
+
+// vaultfetch run COMMAND.json [options]
+int Run(const Plugin& plugin, const RunOptions& options);
 
 // vaultfetch configure COMMAND.json [--host-lists LISTS.json]
 int Configure(const Plugin& plugin, const std::vector<std::string>& args);

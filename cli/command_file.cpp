@@ -1,46 +1,44 @@
 #include "cli/command_file.h"
 
-#include <fstream>
-#include <nlohmann/json.hpp>
-#include <sstream>
-
+#include "cli/json_file.h"
 #include "settings/command_settings.h"
 #include "settings/field_table.h"
+#include "settings/numeric_text.h"
+#include "settings/settings_codec.h"
 #include "util/private_file.h"
 
 namespace klvr::cli {
 namespace {
 
-using nlohmann::json;
+using Json = nlohmann::ordered_json;
 
-abi::StringArray ElementsOf(const json& object, const std::string& where) {
+abi::StringArray ElementsOf(const Json& object, const std::string& where) {
     if (!object.is_object()) throw CommandFileError(where + " is not a JSON object");
     abi::StringArray a{1, std::vector<std::string>(kFieldCount)};
+    std::vector<bool> given(kFieldCount, false);
     for (const auto& [name, value] : object.items()) {
         if (where == "the command file" && name == "orgData") continue;
         const FieldDef* f = FindField(name);
         if (!f) throw CommandFileError("unknown member \"" + name + "\" in " + where);
         if (!value.is_string())
             throw CommandFileError("member \"" + name + "\" in " + where + " is not a string");
-        a.values[static_cast<std::size_t>(f->index - 1)] = value.get<std::string>();
+        const auto at = static_cast<std::size_t>(f->index - 1);
+        a.values[at] = value.get<std::string>();
+        given[at] = true;
+    }
+    // Free texts have nothing to default to; every other setting is one the dialog never saves empty,
+    // and an empty flag would read as on (an empty DeleteAfterDownload would delete remote files).
+    for (const FieldDef& f : FieldTable()) {
+        const auto at = static_cast<std::size_t>(f.index - 1);
+        if (!given[at] || a.values[at].empty()) a.values[at] = std::string(f.newCommand);
     }
     return a;
-}
-
-json Parse(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CommandFileError("cannot read the command file " + path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    json j = json::parse(buffer.str(), nullptr, false);
-    if (j.is_discarded()) throw CommandFileError("the command file " + path + " is not valid JSON");
-    return j;
 }
 
 }  // namespace
 
 CommandFile ReadCommandFile(const std::string& path) {
-    const json j = Parse(path);
+    const Json j = ReadJsonFile(path, "command file");
     CommandFile file;
     file.data = ElementsOf(j, "the command file");
     file.orgData = j.contains("orgData") ? ElementsOf(j.at("orgData"), "orgData") : file.data;
@@ -48,7 +46,7 @@ CommandFile ReadCommandFile(const std::string& path) {
 }
 
 void WriteCommandFile(const std::string& path, const abi::StringArray& saved) {
-    json j = Parse(path);
+    Json j = ReadJsonFile(path, "command file");
     if (!j.is_object()) throw CommandFileError("the command file " + path + " is not a JSON object");
     // The saved settings are the command as configured; an older orgData would no longer match them.
     j.erase("orgData");
@@ -72,6 +70,18 @@ void StripPasswordMarker(abi::StringArray& data) {
     const std::string marker = kPasswordMarker;
     if (pw.size() >= marker.size() && pw.compare(pw.size() - marker.size(), marker.size(), marker) == 0)
         pw.erase(pw.size() - marker.size());
+}
+
+void CheckRunSettings(const abi::StringArray& data) {
+    SettingsArray array;
+    array.lowerBound = data.lowerBound;
+    array.values = data.values;
+    CommandSettings scratch;
+    try {
+        DecodeForRun(array, array, scratch);
+    } catch (const ConversionError& e) {
+        throw CommandFileError(e.what());
+    }
 }
 
 }  // namespace klvr::cli

@@ -85,7 +85,13 @@ std::string PrintedLine(const LogDatagram& line) {
     return printed;
 }
 
-LogReceiver::LogReceiver(const std::string& instance, std::FILE* out) : out_(out) {
+LogReceiver::LogReceiver(const std::string& instance, std::FILE* out)
+    : LogReceiver(instance, [out](const LogDatagram& line) {
+          std::fprintf(out, "%s\n", PrintedLine(line).c_str());
+          std::fflush(out);
+      }) {}
+
+LogReceiver::LogReceiver(const std::string& instance, Printer print) : print_(std::move(print)) {
     const auto path = DaemonSocketPath(instance);
     if (!path || path->size() >= sizeof(sockaddr_un::sun_path)) return;
     fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -145,8 +151,7 @@ void LogReceiver::PrintPending(int timeoutMs) {
         if (n < 0) return;
         const auto line = DecodeLogDatagram(std::string(buffer.data(), static_cast<std::size_t>(n)));
         if (!line) continue;
-        std::fprintf(out_, "%s\n", PrintedLine(*line).c_str());
-        std::fflush(out_);
+        print_(*line);
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -22,7 +23,9 @@ class InstanceTaken : public std::runtime_error {
 // taken over (InstanceTaken), and only the socket this receiver bound is removed when it ends.
 class LogReceiver {
   public:
+    using Printer = std::function<void(const LogDatagram& line)>;
     explicit LogReceiver(const std::string& instance, std::FILE* out = stderr);
+    LogReceiver(const std::string& instance, Printer print);
     ~LogReceiver();
     LogReceiver(const LogReceiver&) = delete;
     LogReceiver& operator=(const LogReceiver&) = delete;
@@ -38,7 +41,7 @@ class LogReceiver {
     void Bind(const std::string& instance, const std::string& path);
     void PrintPending(int timeoutMs);
 
-    std::FILE* out_;
+    Printer print_;
     std::string path_;
     int fd_ = -1;
     int wake_ = -1;

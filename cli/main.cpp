@@ -16,6 +16,7 @@
 #include "cli/command_file.h"
 #include "cli/log_receiver.h"
 #include "cli/plugin_loader.h"
+#include "cli/stop_signals.h"
 #include "util/printable_text.h"
 
 namespace klvr::cli {
@@ -40,43 +41,6 @@ struct Args {
     std::vector<std::string> rest;
 };
 
-// Threads inherit the mask of the thread that starts them: blocked before any thread starts, the stop
-// signals reach only the signal thread's sigwait instead of ending the process in another thread.
-sigset_t BlockStopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGUSR2);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return set;
-}
-
-// Signals are taken by one thread with sigwait, so that an interrupt can call Abort as a host's stop
-// button would, while the run blocks the main thread.
-class SignalThread {
-  public:
-    template <typename OnSignal>
-    explicit SignalThread(OnSignal onSignal) {
-        const sigset_t set = BlockStopSignals();
-        thread_ = std::thread([set, onSignal] {
-            while (true) {
-                int sig = 0;
-                if (sigwait(&set, &sig) != 0) continue;
-                if (sig == SIGUSR2) return;
-                onSignal(sig);
-            }
-        });
-    }
-    ~SignalThread() {
-        pthread_kill(thread_.native_handle(), SIGUSR2);
-        thread_.join();
-    }
-
-  private:
-    std::thread thread_;
-};
-
 int Info(const Plugin& plugin) {
     abi::Toolbox t(plugin.functions());
     t.GetInfo();
@@ -89,70 +53,44 @@ int Info(const Plugin& plugin) {
     return 0;
 }
 
-int Run(const Plugin& plugin, const std::vector<std::string>& rest) {
-    std::string file, instance = "vaultfetch-" + std::to_string(::getpid());
-    bool autolog = true, daemon = true;
+RunOptions ParseRun(std::vector<std::string> rest) {
+    RunOptions o;
     for (std::size_t i = 0; i < rest.size(); ++i) {
-        if (rest[i] == "--instance" && i + 1 < rest.size())
-            instance = rest[++i];
+        if (const std::size_t eq = rest[i].find('='); rest[i].starts_with("--") && eq != std::string::npos) {
+            rest.insert(rest.begin() + static_cast<std::ptrdiff_t>(i) + 1, rest[i].substr(eq + 1));
+            rest[i].erase(eq);
+        }
+        const auto value = [&]() -> const std::string& {
+            if (i + 1 >= rest.size()) throw CommandFileError(rest[i] + " needs a value");
+            return rest[++i];
+        };
+        if (rest[i] == "--instance")
+            o.instance = value();
         else if (rest[i] == "--no-autolog")
-            autolog = false;
+            o.autolog = false;
         else if (rest[i] == "--no-daemon")
-            daemon = false;
-        else if (file.empty() && rest[i].rfind("--", 0) != 0)
-            file = rest[i];
+            o.daemon = false;
+        else if (rest[i] == "-q" || rest[i] == "--quiet")
+            o.quiet = true;
+        else if (rest[i] == "-v" || rest[i] == "--verbose")
+            o.verbose = true;
+        else if (rest[i] == "--password-file")
+            o.secrets.passwordFile = value();
+        else if (rest[i] == "--password-env")
+            o.secrets.passwordEnv = value();
+        else if (rest[i] == "--proxy-password-file")
+            o.secrets.proxyPasswordFile = value();
+        else if (rest[i] == "--proxy-password-env")
+            o.secrets.proxyPasswordEnv = value();
+        else if (rest[i] == "--netrc-file")
+            o.secrets.netrcFile = value();
+        else if (o.file.empty() && rest[i].rfind("-", 0) != 0)
+            o.file = rest[i];
         else
             throw CommandFileError("unexpected argument \"" + rest[i] + "\"");
     }
-    if (file.empty()) throw CommandFileError("run needs a command file");
-    CommandFile command = ReadCommandFile(file);
-    StripPasswordMarker(command.data);
-    StripPasswordMarker(command.orgData);
-
-    BlockStopSignals();
-    abi::Toolbox t(plugin.functions());
-    std::unique_ptr<LogReceiver> receiver;
-    if (daemon) {
-        receiver = std::make_unique<LogReceiver>(instance);
-        if (!receiver->ok())
-            std::fprintf(stderr, "vaultfetch: cannot receive log lines for %s\n", instance.c_str());
-        receiver->Start();
-    }
-    t.GetInfo();
-    t.AutoLog(autolog);
-    t.dInstance(instance);
-    {
-        std::atomic<bool> interrupted{false};
-        SignalThread signals([&](int) {
-            interrupted = true;
-            t.Abort();
-        });
-        t.RunP("VAULTFETCH", command.data, command.orgData);
-    }
-    if (receiver) receiver->StopAndDrain();
-
-    nlohmann::json out;
-    out["error"] = t.Error();
-    out["userVariables"] = nlohmann::json::array();
-    const auto names = t.UserVariableName();
-    const auto values = t.UserVariableData();
-    for (std::size_t i = 1; i < names.size() && i < values.size(); ++i)
-        out["userVariables"].push_back({{"name", names[i]}, {"value", values[i]}});
-    out["localVars"] = nlohmann::json::object();
-    out["globalVars"] = nlohmann::json::object();
-    for (int16_t i = 0; i < 16; ++i) {
-        const auto local = t.LocalVar(i);
-        if (local.Use) out["localVars"][std::to_string(i + 1)] = local.Value;
-        const auto global = t.GlobalVar(i);
-        if (global.Use) out["globalVars"][std::to_string(i + 1)] = global.Value;
-    }
-    // Names are the server's bytes and need not be UTF-8; the JSON stays valid (U+FFFD in their place)
-    // and the exit status stays the run's. Whatever could move the terminal's cursor or reorder what it
-    // shows prints as an escape.
-    std::printf("%s\n",
-                PrintableJson(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)).c_str());
-    std::fflush(stdout);
-    return t.Error() ? 1 : 0;
+    if (o.file.empty()) throw CommandFileError("run needs a command file");
+    return o;
 }
 
 int Daemon(const std::vector<std::string>& rest) {
@@ -205,7 +143,7 @@ int Main(int argc, char** argv) {
             if (!args.rest.empty()) throw CommandFileError("unexpected argument \"" + args.rest[0] + "\"");
             return Register(plugin, args.command == "register");
         }
-        if (args.command == "run") return Run(plugin, args.rest);
+        if (args.command == "run") return Run(plugin, ParseRun(args.rest));
         return Configure(plugin, args.rest);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vaultfetch: %s\n", e.what());

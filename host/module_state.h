@@ -89,6 +89,9 @@ struct ModuleState {
     std::unique_ptr<RunSession> runSession;
     // The queue of the thread running the attempt: the host's Abort, on a thread of its own, posts there.
     std::atomic<std::shared_ptr<Dispatcher>> RunDispatcher;
+    // The host's view of each file's transfer during RunP (name, bytes done, bytes announced), when the
+    // host asked for one.
+    std::function<void(const std::string& name, std::int64_t done, std::int64_t total)> TransferProgress;
 
     // dialogs
     std::unique_ptr<ConfigurationForm> configurationForm;

@@ -20,6 +20,8 @@
 
 struct klvr_toolbox {
     klvr::Toolbox object;
+    klvr_progress_callback progress = nullptr;
+    void* progressUser = nullptr;
 };
 
 namespace {
@@ -276,8 +278,28 @@ klvr_status klvr_Props(klvr_toolbox* t, const char* module, klvr_string_array_in
 }
 klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in data,
                       klvr_string_array_in orgData) {
-    return Exclusive(
-        t, [&](klvr::Toolbox& o) { o.RunP(module ? module : "", ToArray(data), ToArray(orgData)); });
+    return Exclusive(t, [&](klvr::Toolbox& o) {
+        // The callback belongs to this object; the run reaches it through the module state while it lasts.
+        auto& progress = klvr::moduleState().TransferProgress;
+        if (t->progress) {
+            progress = [fn = t->progress, user = t->progressUser](const std::string& name, std::int64_t done,
+                                                                  std::int64_t total) {
+                const klvr_progress p{sizeof(klvr_progress), name.c_str(), done, total};
+                fn(&p, user);
+            };
+        }
+        struct Clear {
+            std::function<void(const std::string&, std::int64_t, std::int64_t)>& progress;
+            ~Clear() { progress = nullptr; }
+        } clear{progress};
+        o.RunP(module ? module : "", ToArray(data), ToArray(orgData));
+    });
+}
+klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox* t, klvr_progress_callback fn, void* user) {
+    return Guard(t, [&](klvr::Toolbox&) {
+        t->progress = fn;
+        t->progressUser = fn ? user : nullptr;
+    });
 }
 klvr_status klvr_GetInfo(klvr_toolbox* t) {
     return Guard(t, [&](klvr::Toolbox& o) { o.GetInfo(); });

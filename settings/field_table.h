@@ -35,6 +35,9 @@ struct FieldDef {
     FieldKind kind;
     FieldMember member;
     bool writtenFromControl;  // Ok reads the control instead of the record
+    // What the dialog saves for a new command (Props on an empty array, then Ok once the required texts
+    // are typed): the value that host programs give a setting their command files leave out.
+    std::string_view newCommand;
 };
 
 inline constexpr int kFieldCount = 35;

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <string>
@@ -16,14 +17,29 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A value that came without its text, as a message shows it.
+std::string Shown(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
 template <typename Int>
-Int RoundChecked(double value, const char* what) {
-    if (!std::isfinite(value)) throw ConversionError(std::string("Overflow converting to ") + what);
+Int RoundChecked(double value, const std::string& shown) {
     const double rounded = std::nearbyint(value);  // default rounding mode: half to even
-    if (rounded < static_cast<double>(std::numeric_limits<Int>::min()) ||
-        rounded > static_cast<double>(std::numeric_limits<Int>::max()))
-        throw ConversionError(std::string("Overflow converting to ") + what);
+    if (!(rounded <= static_cast<double>(std::numeric_limits<Int>::max())))
+        throw ConversionError(shown + " is above " + std::to_string(std::numeric_limits<Int>::max()));
+    if (rounded < static_cast<double>(std::numeric_limits<Int>::min()))
+        throw ConversionError(shown + " is below " + std::to_string(std::numeric_limits<Int>::min()));
     return static_cast<Int>(rounded);
+}
+
+template <typename Int>
+Int Converted(std::string_view text) {
+    const auto value = NumericValue(text);
+    if (!value) throw ConversionError("\"" + std::string(text) + "\" is not a number");
+    std::size_t first = text.find_first_not_of(" \t"), last = text.find_last_not_of(" \t");
+    return RoundChecked<Int>(*value, std::string(text.substr(first, last - first + 1)));
 }
 
 }  // namespace
@@ -56,22 +72,18 @@ std::optional<double> NumericValue(std::string_view text) {
 }
 
 std::int16_t RoundToInt16(double value) {
-    return RoundChecked<std::int16_t>(value, "Integer");
+    return RoundChecked<std::int16_t>(value, Shown(value));
 }
 std::int32_t RoundToInt32(double value) {
-    return RoundChecked<std::int32_t>(value, "Long");
+    return RoundChecked<std::int32_t>(value, Shown(value));
 }
 
 std::int16_t ToInt16(std::string_view text) {
-    const auto value = NumericValue(text);
-    if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
-    return RoundToInt16(*value);
+    return Converted<std::int16_t>(text);
 }
 
 std::int32_t ToInt32(std::string_view text) {
-    const auto value = NumericValue(text);
-    if (!value) throw ConversionError("Type mismatch: [" + std::string(text) + "] is not a number");
-    return RoundToInt32(*value);
+    return Converted<std::int32_t>(text);
 }
 
 std::int64_t ToInt64(std::string_view text) {

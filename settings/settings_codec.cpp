@@ -31,6 +31,15 @@ void TrySetConverted(CommandSettings& s, const FieldDef& f, const std::string& t
     }
 }
 
+// A setting that does not convert stops the run; the message names it, for the user to find it.
+void SetConvertedNamed(CommandSettings& s, const FieldDef& f, const std::string& text) {
+    try {
+        SetConverted(s, f, text);
+    } catch (const ConversionError& e) {
+        throw ConversionError(std::string(f.name) + ": " + e.what());
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> SplitText(const std::string& text, const std::string& separator) {
@@ -111,10 +120,10 @@ void DecodeForRun(const SettingsArray& data, const SettingsArray& orgData, Comma
             case FieldKind::Int16:
             case FieldKind::Int32:
             case FieldKind::ListIndex:
-                SetConverted(s, f, e);
+                SetConvertedNamed(s, f, e);
                 break;
             case FieldKind::SecurityProtocol:
-                if (!e.empty()) SetConverted(s, f, e);
+                if (!e.empty()) SetConvertedNamed(s, f, e);
                 break;
             case FieldKind::FlagField:
                 Member<std::int16_t>(s, f) = e == "0" ? kFalse : kTrue;

@@ -96,6 +96,12 @@ TEST(CertsCommand, ImportListAndRemoveRoundTrip) {
               std::string::npos)
         << r.out;
     EXPECT_NE(Section(r.out, "MY, local machine").find(certs.client.keyName), std::string::npos) << r.out;
+    // the reference a command file takes, as the certificate picker would store it
+    EXPECT_NE(Section(r.out, "MY, current user")
+                  .find("\n    ClientCertificate: MY:klvr Test CA:klvr Test Client:1:" +
+                        certs.client.keyName + "\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(Section(r.out, "ROOT, current user").find(certs.server.keyName), std::string::npos) << r.out;
     EXPECT_EQ(Section(r.out, "ROOT, local machine"), "  (no certificates)\n");
 

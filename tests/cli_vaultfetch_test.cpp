@@ -1,14 +1,19 @@
 // The vaultfetch host program, run as a user runs it.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 
@@ -18,6 +23,8 @@
 #include "support/ftp_servers.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "support/test_certificates.h"
+#include "support/tls_servers.h"
 #include "util/unique_fd.h"
 
 namespace klvr {
@@ -39,9 +46,15 @@ class VaultfetchCli : public ::testing::Test {
         std::ofstream(path) << text;
         return path.string();
     }
-    static test::ProcessResult Cli(std::vector<std::string> args) {
+    static test::ProcessResult Cli(std::vector<std::string> args, const std::vector<std::string>& env = {}) {
         args.insert(args.begin(), KLVR_CLI_PATH);
-        return test::RunProcess(args, std::chrono::seconds(120));
+        return test::RunProcess(args, std::chrono::seconds(120), env);
+    }
+    // A command file of the given members, each a string.
+    std::string Command(const std::string& name, const std::map<std::string, std::string>& members) {
+        nlohmann::json j = nlohmann::json::object();
+        for (const auto& [member, value] : members) j[member] = value;
+        return Write(name, j.dump(2));
     }
 
     fs::path dir_;
@@ -64,7 +77,10 @@ TEST_F(VaultfetchCli, UnusableCommandFilesExitTwoWithOneLine) {
     };
     const Case cases[] = {
         {"", "cannot read"},
-        {"{not json", "not valid JSON"},
+        {"{not json", "not valid JSON: line 1, column 3: "},
+        {"{\n  \"RemoteHost\": \"h\",\n  \"UserName\": tru\n}", "not valid JSON: line 3, column 18: "},
+        {R"({"RemotePort": "40021"})", "RemotePort: 40021 is above 32767"},
+        {R"({"TimeoutSeconds": "soon"})", "TimeoutSeconds: \"soon\" is not a number"},
         {"[1, 2]", "not a JSON object"},
         {R"({"RemoteHost": "h", "Colour": "blue"})", "unknown member \"Colour\""},
         {R"({"RemotePort": 21})", "is not a string"},
@@ -295,6 +311,206 @@ TEST_F(VaultfetchCli, AFailedRegistrationSaysWhereAndWhy) {
     EXPECT_NE(nowhere.err.find("neither XDG_DATA_HOME nor HOME names an absolute folder"), std::string::npos)
         << nowhere.err;
     EXPECT_EQ(Cli({"register", "extra"}).exitCode, 2);
+}
+
+// What a user writes first: host, user, password, port and folders. Everything left out takes what the
+// dialog saves for a new command: implicit TLS checked against the trusted roots, the first file only,
+// and no remote file deleted; an empty flag reads the same.
+TEST_F(VaultfetchCli, AMinimalCommandFileDownloadsAndDeletesNothing) {
+    const test::TestCertificates& certs = test::TestCertificates::Shared();
+    test::TempDir remote;
+    remote.Write("a.txt", "alpha");
+    remote.Write("b.txt", "beta");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    test::ServerTls tls;
+    tls.start = test::TlsStart::Implicit;
+    test::UseTls(options, tls);
+    test::PyFtpdServer server(options);
+
+    // the server's issuer becomes trusted as the README shows it
+    const std::vector<std::string> env = {"XDG_DATA_HOME=" + (dir_ / "data").string(),
+                                          "XDG_STATE_HOME=" + (dir_ / "state").string()};
+    const auto trusted =
+        Cli({"certs", "import", certs.ca.certPem.string(), "--store", "ROOT", "--location", "user"}, env);
+    ASSERT_EQ(trusted.exitCode, 0) << trusted.err;
+
+    const std::map<std::string, std::string> minimal = {
+        {"RemoteHost", "127.0.0.1"}, {"UserName", "user"},
+        {"Password", "secret"},      {"RemotePort", std::to_string(server.Port())},
+        {"RemoteDir", "/"},          {"LocalDir", (dir_ / "first").string()}};
+    fs::create_directory(dir_ / "first");
+    const auto r = Cli({"run", Command("minimal.json", minimal)}, env);
+    EXPECT_EQ(r.exitCode, 0) << r.err << server.Log();
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "first"), fs::directory_iterator()), 1) << r.err;
+    EXPECT_TRUE(test::Exists(remote / "a.txt") && test::Exists(remote / "b.txt"));
+
+    auto every = minimal;
+    every["LocalDir"] = (dir_ / "every").string();
+    every["ProcessAll"] = "1";
+    every["DeleteAfterDownload"] = "";
+    fs::create_directory(dir_ / "every");
+    const auto all = Cli({"run", Command("every.json", every)}, env);
+    EXPECT_EQ(all.exitCode, 0) << all.err;
+    EXPECT_EQ(test::ReadFile((dir_ / "every" / "b.txt").string()), "beta") << all.err;
+    EXPECT_TRUE(test::Exists(remote / "a.txt") && test::Exists(remote / "b.txt")) << all.err;
+}
+
+// The logon password from outside the command file: the user's netrc file, another one, the
+// environment or a password file; a netrc file that others may read gives no password.
+TEST_F(VaultfetchCli, ThePasswordComesFromNetrcTheEnvironmentOrAFile) {
+    test::TempDir remote;
+    remote.Write("a.txt", "alpha");
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    options.users = {{"user", "s3 cret", ""}};
+    test::PyFtpdServer server(options);
+    const std::string home = (dir_ / "home").string();
+    fs::create_directory(home);
+    const std::string other = Write("other-netrc", "default login user password \"s3 cret\"\n");
+    ::chmod(other.c_str(), 0600);
+    const std::string passwordFile = Write("password", "s3 cret\nsecond line\n");
+
+    struct Case {
+        const char* name;
+        std::string netrc;  // ~/.netrc, when not empty
+        mode_t mode;
+        bool userInFile;
+        std::vector<std::string> args;
+        int exitCode;
+        const char* err;  // expected in standard error, when the run is refused
+    };
+    const Case cases[] = {
+        {"netrc", "machine 127.0.0.1\n  login user\n  password \"s3 cret\"\n", 0600, false, {}, 0, ""},
+        {"netrc for another login", "machine 127.0.0.1 login root password x\n", 0600, true, {}, 1, ""},
+        {"netrc readable by others",
+         "machine 127.0.0.1 login user password \"s3 cret\"\n",
+         0644,
+         false,
+         {},
+         2,
+         "may be read by others"},
+        {"another netrc file", "", 0, false, {"--netrc-file", other}, 0, ""},
+        {"environment", "", 0, true, {"--password-env", "KLVR_TEST_PASSWORD"}, 0, ""},
+        {"unset variable",
+         "",
+         0,
+         true,
+         {"--password-env", "KLVR_TEST_UNSET"},
+         2,
+         "KLVR_TEST_UNSET is not set"},
+        {"password file", "", 0, true, {"--password-file=" + passwordFile}, 0, ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string netrc = home + "/.netrc";
+        fs::remove(netrc);
+        if (!c.netrc.empty()) {
+            Write("home/.netrc", c.netrc);
+            ::chmod(netrc.c_str(), c.mode);
+        }
+        const std::string out = (dir_ / ("out" + std::to_string(++n))).string();
+        fs::create_directory(out);
+        std::map<std::string, std::string> members = {
+            {"RemoteHost", "127.0.0.1"}, {"RemotePort", std::to_string(server.Port())},
+            {"SecurityMode", "8"},       {"PassiveMode", "1"},
+            {"RetryCount", "1"},         {"LocalDir", out}};
+        if (c.userInFile) members["UserName"] = "user";
+        std::vector<std::string> args = {"run", Command("cmd.json", members)};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = Cli(args, {"HOME=" + home, "KLVR_TEST_PASSWORD=s3 cret"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << "\n" << r.err;
+        EXPECT_EQ(test::Exists(out + "/a.txt"), c.exitCode == 0) << c.name << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.name << "\n" << r.err;
+    }
+}
+
+struct TerminalResult {
+    int exitCode = -1;
+    std::string output;  // standard output and standard error as the terminal received them
+};
+
+// Runs the program with a pseudo-terminal as its standard input, output and error.
+TerminalResult RunOnTerminal(const std::vector<std::string>& argv) {
+    TerminalResult result;
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0) return result;
+    if (pid == 0) {
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 500) <= 0) continue;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the program and its children have closed the terminal
+        result.output.append(buffer, static_cast<std::size_t>(n));
+    }
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(master);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    return result;
+}
+
+// On a terminal the file being fetched has one live line: name, bytes, percentage, rate, time left,
+// redrawn in place and cleared before the next log line. Nothing of it reaches a pipe.
+TEST_F(VaultfetchCli, ATerminalShowsTheTransferLiveAndAPipeDoesNot) {
+    test::TempDir remote;
+    std::string bytes(384 * 1024, 'x');
+    remote.Write("big.bin", bytes);
+    test::PyFtpdOptions options;
+    options.root = remote.Path();
+    // 64 KiB a second, which the server sends as two 64 KiB bursts every two seconds: the line has a
+    // rate and a time left from the second pair of bursts on
+    options.handlerSetup =
+        "class Slow(handlers.ThrottledDTPHandler):\n"
+        "    write_limit = 64 * 1024\n"
+        "handler.dtp_handler = Slow\n";
+    test::PyFtpdServer server(options);
+    const auto command = [&](const std::string& out) {
+        fs::create_directory(dir_ / out);
+        return Command(out + ".json", {{"RemoteHost", "127.0.0.1"},
+                                       {"UserName", "user"},
+                                       {"Password", "secret"},
+                                       {"RemotePort", std::to_string(server.Port())},
+                                       {"SecurityMode", "8"},
+                                       {"PassiveMode", "1"},
+                                       {"LocalDir", (dir_ / out).string()}});
+    };
+
+    const auto terminal = RunOnTerminal({KLVR_CLI_PATH, "run", command("terminal")});
+    EXPECT_EQ(terminal.exitCode, 0) << terminal.output;
+    EXPECT_EQ(fs::file_size(dir_ / "terminal" / "big.bin"), bytes.size());
+    const std::string& t = terminal.output;
+    const std::regex live(
+        R"(\rbig\.bin  [0-9.]+ KiB / 384\.0 KiB  [0-9]+%  [0-9.]+ KiB/s  0:0[0-9] left\x1b\[K)");
+    EXPECT_TRUE(std::regex_search(t, live)) << t;
+    const std::size_t downloaded = t.find("Downloaded [big.bin]");
+    ASSERT_NE(downloaded, std::string::npos) << t;
+    const std::size_t cleared = t.rfind("\r\x1b[K", downloaded);
+    ASSERT_NE(cleared, std::string::npos) << t;
+    EXPECT_TRUE(std::regex_match(t.substr(cleared + 4, downloaded - cleared - 4),
+                                 std::regex(R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{1,3} info )")))
+        << t;
+
+    const auto pipe = Cli({"run", command("pipe")});
+    EXPECT_EQ(pipe.exitCode, 0) << pipe.err;
+    EXPECT_NE(pipe.err.find("Downloaded [big.bin]"), std::string::npos) << pipe.err;
+    EXPECT_EQ(pipe.err.find('\r'), std::string::npos) << pipe.err;
+    EXPECT_EQ(pipe.err.find("\x1b"), std::string::npos) << pipe.err;
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "dialog/configuration_form.h"
 #include "host/configuration_entry.h"
 #include "host/dialog_module.h"
 #include "host/toolbox.h"
+#include "settings/field_table.h"
 #include "tests/dialog_test_ui.h"
 #include "tests/support/log_capture.h"
 
@@ -78,6 +81,27 @@ TEST_F(PropsTest, OkSavesTheStoredSettingsBackElementForElement) {
     ui->Script("frmCommandFTPDownload", PressCancel);
     t.Props("VAULTFETCH", SettingsArray::FromOneBased(kStored));
     EXPECT_EQ(t.DataCount(), 0);
+}
+
+// Host programs give a setting their command files leave out the value this dialog saves for a new
+// command; the table of the settings must say what the dialog really saves.
+TEST_F(PropsTest, ANewCommandSavesTheNewCommandValuesOfTheSettingsTable) {
+    ui->Script("frmCommandFTPDownload", [](Form& f) {
+        ASSERT_TRUE(f.UserType("txtHost", "h"));
+        ASSERT_TRUE(f.UserType("txtUsername", "u"));
+        ASSERT_TRUE(f.UserType("txtPassword", "p"));
+        ASSERT_TRUE(f.UserType("txtLocalDir", "/in"));
+        ASSERT_TRUE(f.UserClick("cmdSave"));
+    });
+    Toolbox t;
+    t.Props("VAULTFETCH", SettingsArray::FromOneBased({}));
+    ASSERT_EQ(t.DataCount(), 35);
+    const std::map<int, std::string> typed = {{1, "h"}, {2, "u"}, {3, "p_$PW$_"}, {9, "/in"}};
+    for (const FieldDef& f : FieldTable()) {
+        const auto it = typed.find(f.index);
+        EXPECT_EQ(t.Data(static_cast<std::int16_t>(f.index)), it != typed.end() ? it->second : f.newCommand)
+            << f.name;
+    }
 }
 
 TEST_F(PropsTest, CancelKeepsEditsOnlyInFieldsWhoseStoredElementIsEmpty) {

@@ -122,9 +122,22 @@ TEST(RunDecoding, ConvertsEveryElementAndStopsAtTheFirstBadOne) {
     EXPECT_EQ(s.VariableNumberRaw, "<var>");
     EXPECT_EQ(s.TraceLog, kFalse);
 
-    auto overflow = data;
-    overflow.values[3] = "40000";  // element 4
-    EXPECT_THROW(DecodeForRun(overflow, org, s), ConversionError);
+    // the failure names the setting and its value, for the user to find it
+    const std::pair<std::size_t, const char*> bad[] = {
+        {3, "40021"}, {14, ""}, {5, "soon"}, {26, "-40000"}};  // RemotePort, ProxyPort, Timeout, IgnoreDate
+    const char* messages[] = {"RemotePort: 40021 is above 32767", "ProxyPort: \"\" is not a number",
+                              "TimeoutSeconds: \"soon\" is not a number",
+                              "IgnoreDateError: -40000 is below -32768"};
+    for (std::size_t i = 0; i < std::size(bad); ++i) {
+        auto wrong = data;
+        wrong.values[bad[i].first] = bad[i].second;
+        try {
+            DecodeForRun(wrong, org, s);
+            ADD_FAILURE() << messages[i];
+        } catch (const ConversionError& e) {
+            EXPECT_STREQ(e.what(), messages[i]);
+        }
+    }
     auto shortArray = SettingsArray{1, {"h", "u", "p", "21"}};
     EXPECT_THROW(DecodeForRun(shortArray, org, s), SubscriptError);
     EXPECT_EQ(s.RemotePort, 21);  // decoded before the missing element

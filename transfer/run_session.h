@@ -2,6 +2,7 @@
 // The hidden home of a run: the FTP client, the certificate list of the client-certificate lookup, the
 // last progress percentage written, and the client's events wired to the session's handlers. A failed
 // attempt unloads it, and the next attempt starts from a fresh one.
+#include <chrono>
 #include <string>
 
 #include "transfer/certificates/certificate_store.h"
@@ -18,6 +19,7 @@ class RunSession {
     FtpClient Ftp;
     klvr::CertificateList CertificateList;
     std::string LastProgressPercentage;  // empty until the first progress line of this session
+    std::chrono::steady_clock::time_point NextHostProgress{};  // the host hears of progress from then on
 };
 
 }  // namespace klvr

@@ -1,5 +1,7 @@
 #include "transfer/session_events.h"
 
+#include <chrono>
+
 #include "host/log_sink.h"
 #include "host/module_state.h"
 #include "settings/settings_codec.h"
@@ -12,6 +14,12 @@
 #include "util/printable_text.h"
 
 namespace klvr {
+namespace {
+
+// Just under the client's 100 ms tick, so that no tick is passed over for being a little early.
+constexpr std::chrono::milliseconds kHostProgressInterval{90};
+
+}  // namespace
 
 void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bool dateValid,
                     bool signatureValid, bool& accept, std::string& refusal) {
@@ -69,6 +77,17 @@ void OnProgress(RunSession& session, int operation, int status, const std::strin
             if (percentage != session.LastProgressPercentage) {
                 AppendTraceLine(m.TraceFile, "<--- [Progress] " + percentage + "%");
                 session.LastProgressPercentage = percentage;
+            }
+        }
+    } catch (...) {
+    }
+    try {
+        // The host draws what it hears: a few times a second are enough, and the transfer does not wait.
+        if (m.TransferProgress && operation == kProgressTransfer && status == kProgressDataFlowing) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now >= session.NextHostProgress) {
+                session.NextHostProgress = now + kHostProgressInterval;
+                m.TransferProgress(session.Ftp.TransferName(), done, total);
             }
         }
     } catch (...) {

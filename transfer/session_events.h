@@ -16,7 +16,8 @@ void OnAuthenticate(RunSession& session, const Certificate& server, bool rootTru
                     bool signatureValid, bool& accept, std::string& refusal);
 // Hands the configured client certificate to the client, when the store still holds it.
 void OnCertificateRequested(RunSession& session);
-// Progress percentages into the trace file, the client's texts into the log, and a pending host stop.
+// Progress percentages into the trace file and to the host, the client's texts into the log, and a
+// pending host stop.
 void OnProgress(RunSession& session, int operation, int status, const std::string& text, std::int64_t done,
                 std::int64_t total);
 void OnStateChanged(RunSession& session);

@@ -97,11 +97,27 @@ KLVR_API klvr_status klvr_RunP(klvr_toolbox*, const char* Module, klvr_string_ar
 KLVR_API klvr_status klvr_GetInfo(klvr_toolbox*);
 KLVR_API klvr_status klvr_SetDBpresets(klvr_toolbox*, const char* sPresetList);
 
+/* Beyond the members: the progress of each file's transfer during RunP, for a host that shows it. */
+typedef struct {
+    uint32_t size;           /* sizeof the record as the plug-in fills it; later members go at the end */
+    const char* remote_name; /* the file as the server names it (its bytes need not be UTF-8) */
+    int64_t bytes_done;      /* bytes of the file received so far, a resumed part included */
+    int64_t bytes_total;     /* the file's size as the server announced it; 0 when unknown */
+} klvr_progress;
+
+typedef void (*klvr_progress_callback)(const klvr_progress* progress, void* user);
+
+/* Registers fn (NULL: none) for the RunP calls of this object. fn runs on RunP's thread while a file's
+ * data flows, at most about ten times a second; the record is valid during the call only. fn should
+ * return at once; of the members it may call klvr_Abort only. */
+KLVR_API klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox*, klvr_progress_callback fn, void* user);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
 /* A thin header-only C++ wrapper over the functions above, for hosts written in C++. It calls them
  * through a table of function pointers, so it serves a host that loads the library with dlopen too. */
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -148,6 +164,7 @@ struct Functions {
     KLVR_FN(klvr_RunP)
     KLVR_FN(klvr_GetInfo)
     KLVR_FN(klvr_SetDBpresets)
+    KLVR_FN(klvr_toolbox_set_progress_callback)
 #undef KLVR_FN
 
     /* Fills the table with a symbol resolver such as dlsym bound to a library handle; false when a
@@ -155,24 +172,49 @@ struct Functions {
     template <typename Resolve>
     bool Load(Resolve resolve) {
         bool ok = true;
-#define KLVR_LOAD(name)                                         \
-    name = reinterpret_cast<decltype(&::name)>(resolve(#name)); \
-    ok = ok && name != nullptr;
-        KLVR_LOAD(klvr_get_class_object)
-        KLVR_LOAD(klvr_can_unload_now) KLVR_LOAD(klvr_toolbox_release) KLVR_LOAD(klvr_status_text)
-            KLVR_LOAD(klvr_free_string) KLVR_LOAD(klvr_free_strings) KLVR_LOAD(klvr_free_mod_type)
-                KLVR_LOAD(klvr_free_var_type) KLVR_LOAD(klvr_SetVariables) KLVR_LOAD(klvr_SetVariablesShared)
-                    KLVR_LOAD(klvr_SetPresets) KLVR_LOAD(klvr_UserVariableName)
-                        KLVR_LOAD(klvr_UserVariableData) KLVR_LOAD(klvr_AutoLog) KLVR_LOAD(klvr_dInstance)
-                            KLVR_LOAD(klvr_Info) KLVR_LOAD(klvr_Author) KLVR_LOAD(klvr_Error)
-                                KLVR_LOAD(klvr_Version) KLVR_LOAD(klvr_ModuleCount) KLVR_LOAD(klvr_ModuleInfo)
-                                    KLVR_LOAD(klvr_DataCount) KLVR_LOAD(klvr_Data) KLVR_LOAD(klvr_LocalVar)
-                                        KLVR_LOAD(klvr_GlobalVar) KLVR_LOAD(klvr_SetLocalConstants)
-                                            KLVR_LOAD(klvr_SetGlobalConstants) KLVR_LOAD(klvr_Abort)
-                                                KLVR_LOAD(klvr_Props) KLVR_LOAD(klvr_RunP)
-                                                    KLVR_LOAD(klvr_GetInfo) KLVR_LOAD(klvr_SetDBpresets)
+#define KLVR_LOAD(name)                                             \
+    do {                                                            \
+        name = reinterpret_cast<decltype(&::name)>(resolve(#name)); \
+        ok = ok && name != nullptr;                                 \
+    } while (false)
+        KLVR_LOAD(klvr_get_class_object);
+        KLVR_LOAD(klvr_can_unload_now);
+        KLVR_LOAD(klvr_toolbox_release);
+        KLVR_LOAD(klvr_status_text);
+        KLVR_LOAD(klvr_free_string);
+        KLVR_LOAD(klvr_free_strings);
+        KLVR_LOAD(klvr_free_mod_type);
+        KLVR_LOAD(klvr_free_var_type);
+        KLVR_LOAD(klvr_SetVariables);
+        KLVR_LOAD(klvr_SetVariablesShared);
+        KLVR_LOAD(klvr_SetPresets);
+        KLVR_LOAD(klvr_UserVariableName);
+        KLVR_LOAD(klvr_UserVariableData);
+        KLVR_LOAD(klvr_AutoLog);
+        KLVR_LOAD(klvr_dInstance);
+        KLVR_LOAD(klvr_Info);
+        KLVR_LOAD(klvr_Author);
+        KLVR_LOAD(klvr_Error);
+        KLVR_LOAD(klvr_Version);
+        KLVR_LOAD(klvr_ModuleCount);
+        KLVR_LOAD(klvr_ModuleInfo);
+        KLVR_LOAD(klvr_DataCount);
+        KLVR_LOAD(klvr_Data);
+        KLVR_LOAD(klvr_LocalVar);
+        KLVR_LOAD(klvr_GlobalVar);
+        KLVR_LOAD(klvr_SetLocalConstants);
+        KLVR_LOAD(klvr_SetGlobalConstants);
+        KLVR_LOAD(klvr_Abort);
+        KLVR_LOAD(klvr_Props);
+        KLVR_LOAD(klvr_RunP);
+        KLVR_LOAD(klvr_GetInfo);
+        KLVR_LOAD(klvr_SetDBpresets);
 #undef KLVR_LOAD
-                                                        return ok;
+        // Optional: a plug-in built before it was added serves a host without it.
+        klvr_toolbox_set_progress_callback =
+            reinterpret_cast<decltype(&::klvr_toolbox_set_progress_callback)>(
+                resolve("klvr_toolbox_set_progress_callback"));
+        return ok;
     }
 };
 
@@ -182,6 +224,12 @@ struct ModRecord {
 struct VarRecord {
     bool Use = false;
     std::string Value;
+};
+
+struct Progress {
+    std::string remoteName;
+    int64_t bytesDone = 0;
+    int64_t bytesTotal = 0;  // 0 when the server did not announce it
 };
 
 /* A host array: element n is values[n - lowerBound]. */
@@ -256,6 +304,15 @@ class Toolbox {
     }
     klvr_toolbox* handle() const { return t_; }
 
+    /* Calls fn with the progress of each file during RunP (an empty fn: no more calls). False when the
+     * plug-in is older than this entry point. */
+    bool SetProgressCallback(std::function<void(const Progress&)> fn) {
+        if (!f_.klvr_toolbox_set_progress_callback) return false;
+        progress_ = std::move(fn);
+        Check(f_.klvr_toolbox_set_progress_callback(t_, progress_ ? &OnProgress : nullptr, this));
+        return true;
+    }
+
   private:
     void Check(klvr_status s) const {
         if (s != KLVR_OK) throw Failure(s, f_.klvr_status_text(s));
@@ -300,8 +357,19 @@ class Toolbox {
         return fn(t_, in.first);
     }
 
+    static void OnProgress(const klvr_progress* p, void* user) {
+        auto* self = static_cast<Toolbox*>(user);
+        if (!p || p->size < sizeof(klvr_progress) || !self->progress_) return;
+        try {
+            self->progress_(Progress{p->remote_name ? p->remote_name : "", p->bytes_done, p->bytes_total});
+        } catch (...) {
+            /* nothing may unwind into the plug-in */
+        }
+    }
+
     const Functions& f_;
     klvr_toolbox* t_ = nullptr;
+    std::function<void(const Progress&)> progress_;
 };
 
 }  // namespace klvr::abi

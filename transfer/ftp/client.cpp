@@ -65,6 +65,10 @@ int FtpClient::State() const {
     return impl_->state.load();
 }
 
+std::string FtpClient::TransferName() const {
+    return impl_->transferName;
+}
+
 std::string FtpClient::RemoteEndpoint() const {
     return impl_->state.load() == 2 ? impl_->endpoint : std::string();
 }

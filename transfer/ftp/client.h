@@ -82,6 +82,8 @@ class FtpClient {
     std::string LocalRoot;
 
     int State() const;  // 2 connected, 0 closed
+    // The remote name of the file whose data Get or MGet moves now (or moved last).
+    std::string TransferName() const;
     std::string RemoteEndpoint() const;
 
     // CWD; a refusal raises FtpError with the server's reply text.

@@ -118,6 +118,7 @@ struct FtpClient::Impl {
     int status = kProgressWaiting;
     std::int64_t done = 0;
     std::int64_t total = 0;
+    std::string transferName;
 
     std::vector<char> buffer;  // the one transfer buffer, allocated on first use
 };

@@ -153,6 +153,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         FileSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt);
         done = from;
         total = size ? *size : t.listed.size.value_or(0);
+        transferName = t.remoteName;
         try {
             Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
                      from);
