@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/options.h"
 #include "host/module_state.h"
 #include "transfer/certificates/certificate_error.h"
 #include "transfer/certificates/certificate_file.h"
@@ -49,12 +50,6 @@ const char kHelp[] =
     "Exit status: 0 done, 1 the store could not be changed or the certificate was not found,\n"
     "             2 unusable arguments or a file that is not a certificate.\n";
 
-// Bad arguments; the text is the one-line reason.
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
-
 // The store could not be changed as asked.
 class OperationError : public std::runtime_error {
   public:
@@ -62,6 +57,7 @@ class OperationError : public std::runtime_error {
 };
 
 struct Options {
+    bool help = false;
     std::string action;
     std::string operand;  // FILE or KEYNAME
     std::string store;
@@ -69,54 +65,46 @@ struct Options {
 };
 
 Options Parse(const std::vector<std::string>& args) {
+    const ParsedOptions p = ParseOptions(
+        "certs", args, {{"store", 0, true}, {"location", 0, true}, {"machine-root", 0, true}}, 2);
     Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const auto value = [&]() -> const std::string& {
-            if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
-            return args[++i];
-        };
-        if (a == "--store") {
-            o.store = value();
-            try {
-                o.store = CanonicalStoreName(o.store);
-            } catch (const CertificateError&) {
-                throw UsageError("--store must be MY or ROOT, not \"" + o.store + "\"");
-            }
-        } else if (a == "--location") {
-            const std::string& l = value();
-            if (l == "machine")
-                o.location = 0;
-            else if (l == "user")
-                o.location = 1;
-            else
-                throw UsageError("--location must be machine or user, not \"" + l + "\"");
-        } else if (a == "--machine-root") {
-            const std::string& dir = value();
-            if (dir.empty()) throw UsageError("--machine-root needs a folder");
-            moduleState().MachineCertStoreRoot = dir;
-        } else if (a.rfind("--", 0) == 0) {
-            throw UsageError("unknown option " + a);
-        } else if (o.action.empty()) {
-            o.action = a;
-        } else if (o.operand.empty()) {
-            o.operand = a;
-        } else {
-            throw UsageError("unexpected argument \"" + a + "\"");
+    o.help = p.help;
+    if (p.help) return o;
+    if (p.Has("store")) {
+        o.store = p.Value("store");
+        try {
+            o.store = CanonicalStoreName(o.store);
+        } catch (const CertificateError&) {
+            throw OptionError("--store must be MY or ROOT, not \"" + o.store + "\"");
         }
     }
-    if (o.action.empty())
-        throw UsageError("certs needs list, import or remove (see vaultfetch certs --help)");
+    if (p.Has("location")) {
+        const std::string l = p.Value("location");
+        if (l == "machine")
+            o.location = 0;
+        else if (l == "user")
+            o.location = 1;
+        else
+            throw OptionError("--location must be machine or user, not \"" + l + "\"");
+    }
+    if (p.Has("machine-root")) {
+        const std::string dir = p.Value("machine-root");
+        if (dir.empty()) throw OptionError("--machine-root needs a folder");
+        moduleState().MachineCertStoreRoot = dir;
+    }
+    if (p.operands.size() > 0) o.action = p.operands[0];
+    if (p.operands.size() > 1) o.operand = p.operands[1];
+    if (o.action.empty()) throw OptionError("certs needs list, import or remove");
     if (o.action == "list") {
-        if (!o.operand.empty()) throw UsageError("list takes no argument");
+        if (!o.operand.empty()) throw OptionError("list takes no argument");
         return o;
     }
     if (o.action != "import" && o.action != "remove")
-        throw UsageError("unknown certs action \"" + o.action + "\"");
+        throw OptionError("unknown certs action \"" + o.action + "\"");
     if (o.operand.empty())
-        throw UsageError(o.action == "import" ? "import needs a FILE" : "remove needs a KEYNAME");
-    if (o.store.empty()) throw UsageError(o.action + " needs --store MY|ROOT");
-    if (o.location < 0) throw UsageError(o.action + " needs --location machine|user");
+        throw OptionError(o.action == "import" ? "import needs a FILE" : "remove needs a KEYNAME");
+    if (o.store.empty()) throw OptionError(o.action + " needs --store MY|ROOT");
+    if (o.location < 0) throw OptionError(o.action + " needs --location machine|user");
     return o;
 }
 
@@ -312,16 +300,18 @@ int Remove(const Options& o) {
 }  // namespace
 
 int Certs(const std::vector<std::string>& args) {
-    for (const auto& a : args)
-        if (a == "--help" || a == "-h") {
+    try {
+        const Options o = Parse(args);
+        if (o.help) {
             std::fputs(kHelp, stdout);
             return kOk;
         }
-    try {
-        const Options o = Parse(args);
         if (o.action == "list") return List();
         if (o.action == "import") return Import(o);
         return Remove(o);
+    } catch (const OptionError& e) {
+        PrintOptionError(std::string("certs: ") + e.what(), kHelp);
+        return kUnusable;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "vaultfetch: %s\n", e.what());
         return kUnusable;

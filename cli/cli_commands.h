@@ -20,8 +20,8 @@ struct RunOptions {
 // vaultfetch run COMMAND.json [options]
 int Run(const Plugin& plugin, const RunOptions& options);
 
-// vaultfetch configure COMMAND.json [--host-lists LISTS.json]
-int Configure(const Plugin& plugin, const std::vector<std::string>& args);
+// vaultfetch configure COMMAND.json [--host-lists LISTS.json]; lists may be empty.
+int Configure(const Plugin& plugin, const std::string& file, const std::string& lists);
 
 // vaultfetch certs ...: prepares the certificate stores that the picker and the runs read.
 int Certs(const std::vector<std::string>& args);

@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -8,11 +9,13 @@
 
 #include "cli/cli_commands.h"
 #include "cli/command_file.h"
+#include "cli/json_file.h"
+#include "cli/log_receiver.h"
 
 namespace klvr::cli {
 namespace {
 
-using nlohmann::json;
+using json = nlohmann::ordered_json;
 
 // The host's lists as the Set… members take them: every name followed by "]|[".
 std::string HostList(const json& names, const std::string& member) {
@@ -37,13 +40,8 @@ abi::StringArray Constants(const json& descriptions, const std::string& member) 
 }
 
 json ReadLists(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CommandFileError("cannot read the host lists " + path);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    json j = json::parse(buffer.str(), nullptr, false);
-    if (j.is_discarded() || !j.is_object())
-        throw CommandFileError("the host lists " + path + " are not a JSON object");
+    json j = ReadJsonFile(path, "host lists");
+    if (!j.is_object()) throw CommandFileError("the host lists " + path + " are not a JSON object");
     for (const auto& [name, value] : j.items()) {
         static const char* known[] = {"variables", "sharedVariables", "presets",
                                       "dbPresets", "localConstants",  "globalConstants"};
@@ -55,25 +53,23 @@ json ReadLists(const std::string& path) {
 
 }  // namespace
 
-int Configure(const Plugin& plugin, const std::vector<std::string>& args) {
-    std::string file, lists;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--host-lists" && i + 1 < args.size())
-            lists = args[++i];
-        else if (file.empty() && args[i].rfind("--", 0) != 0)
-            file = args[i];
-        else
-            throw CommandFileError("unexpected argument \"" + args[i] + "\"");
-    }
-    if (file.empty()) throw CommandFileError("configure needs a command file");
+int Configure(const Plugin& plugin, const std::string& file, const std::string& lists) {
     CommandFile command = ReadCommandFile(file);
     StripPasswordMarker(command.data);
     const json hostLists = lists.empty() ? json::object() : ReadLists(lists);
 
+    // The plug-in reports a dialog it cannot show on its log (and on standard error): the lines tell a
+    // dialog that never opened from one the user cancelled.
+    const std::string instance = "vaultfetch-" + std::to_string(::getpid());
+    std::atomic<bool> failed{false};
+    LogReceiver receiver(instance, [&failed](const LogDatagram& line) {
+        if (line.level >= static_cast<int>(LogLevel::Error)) failed = true;
+    });
+    receiver.Start();
     abi::Toolbox t(plugin.functions());
     t.GetInfo();
     t.AutoLog(true);
-    t.dInstance("vaultfetch-" + std::to_string(::getpid()));
+    t.dInstance(instance);
     if (hostLists.contains("variables")) t.SetVariables(HostList(hostLists["variables"], "variables"));
     if (hostLists.contains("sharedVariables"))
         t.SetVariablesShared(HostList(hostLists["sharedVariables"], "sharedVariables"));
@@ -84,9 +80,10 @@ int Configure(const Plugin& plugin, const std::vector<std::string>& args) {
     if (hostLists.contains("globalConstants"))
         t.SetGlobalConstants(Constants(hostLists["globalConstants"], "globalConstants"));
     t.Props("VAULTFETCH", command.data);
+    receiver.StopAndDrain();
     if (t.DataCount() != 35) {
         std::fprintf(stderr, "vaultfetch: nothing saved; %s is unchanged\n", file.c_str());
-        return 0;
+        return failed ? 1 : 0;
     }
     abi::StringArray saved{1, {}};
     for (int16_t i = 1; i <= 35; ++i) saved.values.push_back(t.Data(i));

@@ -1,8 +1,16 @@
-// The host program's own parts, alone: the netrc reader, the live progress line, JSON error positions.
+// The host program's own parts, alone: the netrc reader, the live progress line, JSON error positions,
+// the option parser, the command file's writer.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/command_file.h"
 #include "cli/json_file.h"
 #include "cli/netrc.h"
+#include "cli/options.h"
 #include "cli/progress_line.h"
 
 namespace klvr::cli {
@@ -105,6 +113,92 @@ TEST(JsonFile, PositionsCountLinesAndCharacters) {
         EXPECT_EQ(at.line, c.line) << c.offset;
         EXPECT_EQ(at.column, c.column) << c.offset;
     }
+}
+
+const std::vector<OptionSpec> kRunLike = {
+    {"instance", 0, true}, {"no-daemon", 0, false}, {"quiet", 'q', false}, {"password-file", 0, true}};
+
+TEST(Options, BothLongFormsShortOnesAndOperandsAnywhere) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string instance, passwordFile;
+        bool quiet, noDaemon, help;
+        std::vector<std::string> operands;
+    };
+    const Case cases[] = {
+        {{"cmd.json", "--instance", "a", "--password-file=/p=q"},
+         "a",
+         "/p=q",
+         false,
+         false,
+         false,
+         {"cmd.json"}},
+        {{"--instance=", "-q", "cmd.json", "--no-daemon"}, "", "", true, true, false, {"cmd.json"}},
+        {{"--inst=b", "--instance", "c", "cmd.json"}, "c", "", false, false, false, {"cmd.json"}},
+        {{"--", "--instance"}, "", "", false, false, false, {"--instance"}},
+        {{"-h", "extra", "operands"}, "", "", false, false, true, {"extra", "operands"}},
+        {{"--help"}, "", "", false, false, true, {}},
+    };
+    for (const auto& c : cases) {
+        const ParsedOptions p = ParseOptions("run", c.args, kRunLike, 1);
+        SCOPED_TRACE(c.args.front());
+        EXPECT_EQ(p.Value("instance"), c.instance);
+        EXPECT_EQ(p.Value("password-file"), c.passwordFile);
+        EXPECT_EQ(p.Has("quiet"), c.quiet);
+        EXPECT_EQ(p.Has("no-daemon"), c.noDaemon);
+        EXPECT_EQ(p.help, c.help);
+        EXPECT_EQ(p.operands, c.operands);
+    }
+    // a sub-command's own options are not the program's
+    const ParsedOptions global =
+        ParseOptions("", {"--plugin=lib.so", "run", "cmd.json", "-q"}, {{"plugin", 0, true}}, 0, true);
+    EXPECT_EQ(global.Value("plugin"), "lib.so");
+    EXPECT_EQ(global.operands, (std::vector<std::string>{"run", "cmd.json", "-q"}));
+}
+
+TEST(Options, ACommandLineThatDoesNotFitIsRefusedWithItsReason) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{"--colour", "x"}, "unknown or ambiguous option --colour"},
+        {{"--colour=red"}, "unknown or ambiguous option --colour"},
+        {{"-x"}, "unknown option -x"},
+        {{"cmd.json", "--instance"}, "--instance needs a value"},
+        {{"--quiet=yes"}, "--quiet takes no value"},
+        {{"a.json", "b.json"}, "unexpected argument \"b.json\""},
+    };
+    for (const auto& c : cases) {
+        try {
+            ParseOptions("run", c.args, kRunLike, 1);
+            ADD_FAILURE() << c.reason;
+        } catch (const OptionError& e) {
+            EXPECT_EQ(std::string(e.what()), c.reason);
+        }
+    }
+    EXPECT_EQ(UsageLines("usage: a\n       b\n\nmore\n"), "usage: a\n       b\n");
+}
+
+// configure writes the saved settings back in the order the user keeps the file in, new members last.
+TEST(CommandFile, SavingKeepsTheMembersWhereTheFileHasThem) {
+    const auto path = std::filesystem::temp_directory_path() / ("klvr-order-" + std::to_string(::getpid()));
+    std::ofstream(path)
+        << R"({"UserName": "u", "RemoteHost": "h", "LocalDir": "/in", "DeleteAfterDownload": ""})";
+    const CommandFile read = ReadCommandFile(path.string());
+    abi::StringArray saved = read.data;
+    saved.values[1] = "bob";
+    WriteCommandFile(path.string(), saved);
+    const auto written = ReadJsonFile(path.string(), "command file");
+    std::filesystem::remove(path);
+
+    std::vector<std::string> names;
+    for (const auto& [name, value] : written.items()) names.push_back(name);
+    ASSERT_EQ(names.size(), 35u);
+    EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 4),
+              (std::vector<std::string>{"UserName", "RemoteHost", "LocalDir", "DeleteAfterDownload"}));
+    EXPECT_EQ(written["UserName"], "bob");
+    EXPECT_EQ(written["DeleteAfterDownload"], "0");  // what the run used, not the empty text
 }
 
 }  // namespace

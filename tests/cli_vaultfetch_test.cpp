@@ -99,6 +99,45 @@ TEST_F(VaultfetchCli, UnusableCommandFilesExitTwoWithOneLine) {
     EXPECT_EQ(Cli({"frobnicate"}).exitCode, 2);
 }
 
+TEST_F(VaultfetchCli, HelpAndVersionGoToStandardOutputAndAnUnknownOptionShowsTheUsage) {
+    const auto version = Cli({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "vaultfetch " KLVR_VERSION_STRING "\n");
+    for (const std::string command :
+         {"run", "configure", "info", "daemon", "certs", "register", "unregister"}) {
+        const auto help = Cli({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_EQ(help.out.rfind("usage: vaultfetch ", 0), 0) << help.out;
+        EXPECT_NE(help.out.substr(0, help.out.find('\n')).find(command), std::string::npos) << help.out;
+        EXPECT_EQ(help.err, "") << command;
+    }
+    const auto main = Cli({"-h"});
+    EXPECT_EQ(main.exitCode, 0);
+    EXPECT_NE(main.out.find("Commands:"), std::string::npos);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string reason, usage;
+    };
+    const Case cases[] = {
+        {{"run", "cmd.json", "--colour=red"},
+         "run: unknown or ambiguous option --colour",
+         "usage: vaultfetch run "},
+        {{"run", "cmd.json", "--instance"}, "run: --instance needs a value", "usage: vaultfetch run "},
+        {{"run", "-q", "-v", "cmd.json"}, "run: -q and -v exclude each other", "usage: vaultfetch run "},
+        {{"daemon", "now"}, "daemon: unexpected argument \"now\"", "usage: vaultfetch daemon"},
+        {{"certs", "list", "--store"}, "certs: --store needs a value", "usage: vaultfetch certs list"},
+        {{"--colour"}, "unknown or ambiguous option --colour", "usage: vaultfetch [--plugin LIB]"},
+        {{"frobnicate"}, "unknown command \"frobnicate\"", "usage: vaultfetch [--plugin LIB]"},
+    };
+    for (const auto& c : cases) {
+        const auto r = Cli(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.reason;
+        EXPECT_EQ(r.err.rfind("vaultfetch: " + c.reason + "\n" + c.usage, 0), 0) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
 // A server that refuses every connection: each attempt fails at once, so the retries show.
 TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     const std::string file = Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "UserName": "u",
@@ -252,7 +291,8 @@ TEST_F(VaultfetchCli, ConfigureWithoutASaveLeavesTheFileUntouched) {
     const auto r =
         test::RunProcess({KLVR_CLI_PATH, "configure", file, "--host-lists", lists}, std::chrono::seconds(60),
                          {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.err;  // no display: a dialog that never opened is no cancel
+    EXPECT_NE(r.err.find("cannot be shown"), std::string::npos) << r.err;
     std::ifstream in(file);
     EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), text);
 
