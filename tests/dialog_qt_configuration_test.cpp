@@ -5,9 +5,11 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTreeWidget>
 
@@ -54,6 +56,16 @@ TEST_F(QtConfigurationTest, TypedTextsClickedBoxesAndAChosenTokenAreSaved) {
         TypeInto(w, "txtHost", "ftp.example.test");
         TypeInto(w, "txtUsername", "alice");
         TypeInto(w, "txtPassword", "pa&ss");
+        EXPECT_EQ(Find<QLineEdit>(w, "txtPassword").displayText(), "*****");
+        // a field left with a selection shows none (the model keeps it for the field's return)
+        auto& user = Find<QLineEdit>(w, "txtUsername");
+        QTest::mouseClick(&user, Qt::LeftButton);
+        QTest::keyClick(&user, Qt::Key_A, Qt::ControlModifier);
+        EXPECT_TRUE(user.hasSelectedText());
+        // another window takes the focus (Qt itself keeps the selection then)
+        QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(&user, &away);
+        EXPECT_FALSE(user.hasSelectedText());
         TypeInto(w, "txtLocalDir", "/srv/in");
         EXPECT_TRUE(Find(w, "optSkip").isEnabled());  // a local folder enables the two options
 
@@ -128,9 +140,17 @@ TEST_F(QtConfigurationTest, TheProxyDialogShowsTheRowsOfItsKindAndOkKeepsThem) {
         auto& kind = Find<QComboBox>(w, "cboProxyType");
         EXPECT_EQ(kind.currentText(), "None");
         kind.setFocus();
+        const int width = w.width();
         QTest::keyClick(&kind, Qt::Key_Down);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.width(), width) << kind.currentText().toStdString();
         QTest::keyClick(&kind, Qt::Key_Down);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(w.width(), width) << kind.currentText().toStdString();
         EXPECT_EQ(kind.currentText(), "Socks V5");
+        EXPECT_EQ(
+            Find<QLineEdit>(w, "txtProxyPassword").style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter),
+            '*');
         for (const char* row : {"txtProxyHost", "txtProxyPort", "txtProxyUsername", "txtProxyPassword"})
             EXPECT_FALSE(Find(w, row).isHidden()) << row;
         EXPECT_EQ(Find<QLineEdit>(w, "txtProxyPort").text(), "1080");
@@ -190,6 +210,13 @@ TEST_F(QtConfigurationTest, TheCertificateChosenOnATabShowsInTheSecuritySettings
         EXPECT_EQ(Find<QLineEdit>(w, "txtStore").text(), "ROOT");
         EXPECT_EQ(Find<QLineEdit>(w, "txtCertificate").text(), "klvr Test CA");
         EXPECT_EQ(Find<QLineEdit>(w, "txtIssuedTo").text(), "klvr Test Client");
+        // the certificate's fields are shown, not edited: they have the window's background
+        for (const char* name : {"txtStore", "txtCertificate", "txtIssuedTo"}) {
+            const auto& field = Find<QLineEdit>(w, name);
+            EXPECT_TRUE(field.isReadOnly()) << name;
+            EXPECT_EQ(field.palette().color(QPalette::Base), w.palette().color(QPalette::Window)) << name;
+        }
+        EXPECT_NE(Find(w, "txtHost").palette().color(QPalette::Base), w.palette().color(QPalette::Window));
         Click(w, "cmdSave");
     });
     user.When("frmCert", [](QWidget& w) {

@@ -3,6 +3,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "dialog/qt/layout_helpers.h"
 
@@ -47,6 +48,15 @@ ProxySetupView::ProxySetupView(Form& form, UiHost& ui, QWidget* parent) : FormVi
     top->setSizeConstraint(QLayout::SetMinimumSize);
 
     Start();
+    // The kinds hide different rows; the columns keep the width of their widest widget, captions
+    // included, so that the window keeps one width whatever the kind.
+    for (int column = 0; column < 3; ++column) {
+        int width = 0;
+        for (int r = 0; r < grid->rowCount(); ++r)
+            if (QLayoutItem* item = grid->itemAtPosition(r, column); item && item->widget())
+                width = std::max({width, item->widget()->sizeHint().width(), item->widget()->minimumWidth()});
+        grid->setColumnMinimumWidth(column, width);
+    }
 }
 
 }  // namespace klvr::qt

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "dialog/qt/field_look.h"
 #include "dialog/qt/image_button.h"
 #include "dialog/variable_menu.h"
 
@@ -221,13 +222,29 @@ void FormView::closeEvent(QCloseEvent* event) {
 }
 
 bool FormView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusOut) {
+        // Qt keeps the selection of a field left for another window or a menu, and paints it there
+        if (auto* edit = qobject_cast<QLineEdit*>(watched); edit && edit->hasSelectedText()) {
+            ++syncing_;
+            edit->setCursorPosition(edit->selectionStart());
+            --syncing_;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::FocusIn || acting_ > 0 || syncing_ > 0 || !started_)
         return QDialog::eventFilter(watched, event);
     const auto it = names_.find(watched);
     if (it == names_.end()) return QDialog::eventFilter(watched, event);
     const std::string name = it->second;
     const Control* focused = form_.Focused();
-    if (focused && focused->name == name) return QDialog::eventFilter(watched, event);
+    if (focused && focused->name == name) {
+        // back from another window or a menu: the field shows the model's selection again
+        if (qobject_cast<QLineEdit*>(watched))
+            QTimer::singleShot(0, this, [this, name] {
+                if (form_.Has(name)) Sync(form_.Get(name));
+            });
+        return QDialog::eventFilter(watched, event);
+    }
     bool taken = false;
     Act(name, [&] { taken = form_.UserFocus(name); });
     if (!taken) {
@@ -320,10 +337,12 @@ void FormView::ImagePressed(const std::string& name, const QPoint& position) {
 void FormView::SyncText(QLineEdit& edit, const Control& c) {
     const QString text = Q(c.text);
     if (edit.text() != text) edit.setText(text);
-    edit.setEchoMode(c.masked ? QLineEdit::Password : QLineEdit::Normal);
-    edit.setReadOnly(c.readOnly);
+    ShowMasked(edit, c.masked);
+    ShowReadOnly(edit, c.readOnly);
     const int start = ToUnits(text, c.selStart);
-    const int length = ToUnits(text, c.selStart + c.selLength) - start;
+    // a field without the focus shows no selection, which would stay painted there (the model keeps
+    // it, and the field shows it again with the focus)
+    const int length = edit.hasFocus() ? ToUnits(text, c.selStart + c.selLength) - start : 0;
     const int shownStart = edit.hasSelectedText() ? edit.selectionStart() : edit.cursorPosition();
     const int shownLength = edit.hasSelectedText() ? static_cast<int>(edit.selectedText().size()) : 0;
     if (shownStart == start && shownLength == length) return;
