@@ -91,6 +91,11 @@ TEST(ScriptedFailures, EachStepRaisesTheServersReply) {
         {"RETR",
          "< TYPE I\n> 200 ok\n< SIZE f.bin\n> 550 no\n< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 550 Gone",
          get, "550 Gone", 2},
+        // RETR is on its way while the data connection is made: a server that took it waits for that
+        // connection, so its failure ends the session
+        {"data connection refused",
+         "< TYPE I\n> 200 ok\n< SIZE f.bin\n> 213 3\n< EPSV\n> 229 ok (|||1|)\n< RETR f.bin\nhang", get,
+         "Cannot connect to 127.0.0.1 port 1: Connection refused", 0},
         {"final reply",
          "< TYPE I\n> 200 ok\n< SIZE f.bin\n> 213 3\n< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n"
          "> 150 go\ndata abc\ndata-close\n> 451 Local error in processing",

@@ -27,6 +27,9 @@ class ByteStream {
     virtual short PollEvents(bool wantRead, bool wantWrite) const {
         return static_cast<short>((wantRead ? POLLIN : 0) | (wantWrite ? POLLOUT : 0));
     }
+    // The socket whose bytes are this stream's bytes unchanged, for moving them on inside the kernel
+    // (splice); -1 when the layer changes them (TLS).
+    virtual int SpliceFd() const { return -1; }
     // Input already decoded and held inside the layer, which poll() cannot see.
     virtual bool HasBufferedInput() const { return false; }
     // After Read returned 0: the stream has an end marker of its own (TLS close_notify) and the peer

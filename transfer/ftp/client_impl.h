@@ -1,6 +1,7 @@
 #pragma once
 // The inside of FtpClient, shared by the files that implement its operations.
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "transfer/ftp/server_features.h"
 #include "transfer/ftp/session_broken.h"
 #include "transfer/ftp/socket_address.h"
+#include "transfer/ftp/socket_splice.h"
 #include "transfer/ftp/trace_log.h"
 #include "transfer/ftp/waiter.h"
 
@@ -34,6 +36,11 @@ class DataSink {
   public:
     virtual ~DataSink() = default;
     virtual void Write(std::string_view bytes) = 0;
+    // How many more bytes the sink takes unchanged from a pipe (WriteFromPipe), so that they need not
+    // pass through memory; 0 when it must see them (Write).
+    virtual std::size_t PipeRoom() const { return 0; }
+    // Takes count bytes waiting in pipe, which it must empty of them. Called only within PipeRoom().
+    virtual void WriteFromPipe(int /*pipe*/, std::size_t /*count*/) {}
 };
 
 struct FtpClient::Impl {
@@ -121,6 +128,7 @@ struct FtpClient::Impl {
     std::string transferName;
 
     std::vector<char> buffer;  // the one transfer buffer, allocated on first use
+    SocketSplice splice;       // plain data into files without that buffer
 };
 
 template <class Body>

@@ -37,6 +37,7 @@ bool NotUnderstood(const FtpError& error) {
 
 struct FtpClient::Impl::DataLink {
     std::unique_ptr<ByteStream> stream;
+    std::optional<PendingConnection> pending;  // a passive connection still being made
     std::unique_ptr<TcpListener> listener;
 };
 
@@ -72,8 +73,8 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     bool passive = self.Passive || tunnelled;
     bool ipv6 = controlPeer.Family() == AF_INET6;
     if (passive) {
-        // Connecting and securing the data connection end within the time-out, however slowly a proxy
-        // or the server answers.
+        // Asking for the port, and connecting through a proxy and securing that, end within the
+        // time-out however slowly the proxy or the server answers.
         const Waiter::Bound setUp(waiter);
         std::optional<std::uint16_t> port;
         if (!epsvRefused) {
@@ -82,15 +83,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             if (!port && reply.code >= 400 && reply.code < 500) throw FtpError(reply.Text());
             if (!port) epsvRefused = true;
         }
-        if (port) {
-            if (tunnelled) {
-                link.stream = OpenTunnel(self, targetHost, *port, range, abort, waiter);
-            } else {
-                SocketAddress address = controlPeer;
-                address.SetPort(*port);
-                link.stream = TcpConnect(address, range, abort, waiter);
-            }
-        } else {
+        if (!port) {
             if (ipv6 && !tunnelled)
                 throw FtpError("The server refused EPSV, and PASV cannot reach an IPv6 address");
             Reply reply = Command("PASV", waiter);
@@ -100,15 +93,18 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             // Only the port of the answer is used, as with EPSV: its address would let a hostile server
             // aim our connection at any host (FTP bounce), and servers behind NAT name one we cannot
             // reach anyway. The data goes where the commands go.
-            if (tunnelled) {
-                link.stream = OpenTunnel(self, targetHost, answer->port, range, abort, waiter);
-            } else {
-                SocketAddress address = controlPeer;
-                address.SetPort(answer->port);
-                link.stream = TcpConnect(address, range, abort, waiter);
-            }
+            port = answer->port;
         }
-        if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+        if (tunnelled) {
+            link.stream = OpenTunnel(self, targetHost, *port, range, abort, waiter);
+            if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+        } else {
+            // The connection is made while the command goes out and the server takes it, so neither
+            // waits for the other.
+            SocketAddress address = controlPeer;
+            address.SetPort(*port);
+            link.pending = TcpConnectBegin(address, range, abort);
+        }
     } else {
         link.listener =
             std::make_unique<TcpListener>(SocketAddress::Local(channel.Stream().Fd()), range, abort);
@@ -185,6 +181,23 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             link = DataLink{};  // the server gave up on the transfer; so do we
             throw FtpError(final->Text());
         }
+        if (link.pending && TcpConnectSettled(*link.pending)) {
+            try {
+                link.stream = TcpConnectEnd(std::move(*link.pending), waiter);
+            } catch (const SessionBroken&) {
+                throw;
+            } catch (const FtpError& e) {
+                link = DataLink{};
+                // A server that refused the command says so; one that took it waits for this connection
+                // and answers only when it gives up, so the session cannot go on.
+                if (!final && controlLost.empty()) final = channel.Poll(waiter);
+                if (final && !final->Positive()) throw FtpError(final->Text());
+                if (final) throw;
+                throw SessionBroken(e.what());
+            }
+            link.pending.reset();
+            if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+        }
         if (final && !link.stream && link.listener) {
             // the server connects before it sends its final reply, so a connection is queued by now
             // unless it sent no data at all
@@ -195,7 +208,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             if (!link.stream) break;
         }
         if (final && dataEnded) break;
-        if (!controlLost.empty() && (dataEnded || !link.stream)) {
+        if (!controlLost.empty() && (dataEnded || (!link.stream && !link.pending))) {
             if (completeWithoutReply()) return acceptUnconfirmed(controlLost);
             throw SessionBroken(controlLost);
         }
@@ -213,8 +226,17 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         if (final || !controlLost.empty()) dataMayFlow = true;
         if (link.stream && !dataEnded && dataMayFlow) {
             std::optional<std::size_t> n;
+            bool piped = false;
             try {
-                n = link.stream->Read(buffer.data(), buffer.size());
+                // Bytes the sink takes unchanged go from the socket to it inside the kernel.
+                const int socket = link.stream->SpliceFd();
+                const std::size_t room = socket >= 0 ? sink.PipeRoom() : 0;
+                if (room > 0 && splice.Usable()) {
+                    n = splice.FromSocket(socket, room);
+                    piped = n && *n > 0;
+                } else {
+                    n = link.stream->Read(buffer.data(), buffer.size());
+                }
             } catch (const SessionBroken& e) {
                 waiter.ThrowIfAborted();
                 dataFailure = e.what();
@@ -222,7 +244,16 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             }
             if (n && *n > 0) {
                 try {
-                    sink.Write(std::string_view(buffer.data(), *n));
+                    if (piped) {
+                        try {
+                            sink.WriteFromPipe(splice.Output(), *n);
+                        } catch (...) {
+                            splice.Discard();  // with what the sink left in it
+                            throw;
+                        }
+                    } else {
+                        sink.Write(std::string_view(buffer.data(), *n));
+                    }
                 } catch (const SessionBroken&) {
                     throw;
                 } catch (const FtpError&) {
@@ -255,12 +286,13 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         }
         if (dataPending || (controlLost.empty() && channel.HasPendingInput())) continue;
 
-        pollfd fds[2];
+        pollfd fds[3];
         std::size_t count = 0;
         if (controlLost.empty())
             fds[count++] = {channel.Stream().Fd(), channel.Stream().PollEvents(true, false), 0};
         if (link.stream && !dataEnded && dataMayFlow)
             fds[count++] = {link.stream->Fd(), link.stream->PollEvents(true, false), 0};
+        if (link.pending) fds[count++] = {link.pending->stream->Fd(), POLLOUT, 0};
         if (!link.stream && link.listener) fds[count++] = {link.listener->Fd(), POLLIN, 0};
         try {
             waiter.Wait(std::span<pollfd>(fds, count),

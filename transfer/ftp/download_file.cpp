@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -73,7 +74,8 @@ DownloadFile::DownloadFile(DownloadFile&& other) noexcept
       partial_(std::move(other.partial_)),
       fd_(other.fd_),
       start_(other.start_),
-      version_(other.version_) {
+      version_(other.version_),
+      takesPipe_(other.takesPipe_) {
     other.fd_ = -1;
     other.partial_.clear();
 }
@@ -112,6 +114,30 @@ void DownloadFile::Write(std::string_view bytes) {
                            "]: " + (n < 0 ? ErrorText() : "disk full"));
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void DownloadFile::WriteFromPipe(int pipe, std::size_t count) {
+    while (count > 0 && takesPipe_) {
+        const ssize_t n = ::splice(pipe, nullptr, fd_, nullptr, count, SPLICE_F_MOVE);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+            takesPipe_ = false;
+            break;
+        }
+        if (n <= 0) {
+            throw FtpError("Cannot write [" + folder_.PathOf(name_) +
+                           "]: " + (n < 0 ? ErrorText() : "disk full"));
+        }
+        count -= static_cast<std::size_t>(n);
+    }
+    char buffer[64 * 1024];
+    while (count > 0) {
+        const ssize_t n = ::read(pipe, buffer, std::min(count, sizeof buffer));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: the data went missing");
+        Write(std::string_view(buffer, static_cast<std::size_t>(n)));
+        count -= static_cast<std::size_t>(n);
     }
 }
 

@@ -4,6 +4,7 @@
 // half of a file under its final name. A binary download that stops early keeps its bytes there, with a
 // trailer naming the remote version, for a later attempt to go on with. Only an unfinished copy that the
 // caller proved to belong to the same remote version is appended to in place.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ class DownloadFile {
     ~DownloadFile();
 
     void Write(std::string_view bytes);
+    // Moves count bytes waiting in pipe into the file inside the kernel; where the file system cannot
+    // take them that way, they come through memory, and TakesPipe() turns false.
+    void WriteFromPipe(int pipe, std::size_t count);
+    bool TakesPipe() const { return takesPipe_; }
     std::int64_t BytesOnDisk() const;
     int Fd() const { return fd_; }
     // Stamps the file with modified (when given), closes it and gives a partial file the final name. With
@@ -62,6 +67,7 @@ class DownloadFile {
     int fd_ = -1;
     std::int64_t start_ = 0;  // bytes that were there before this download
     std::optional<PartialVersion> version_;
+    bool takesPipe_ = true;
 };
 
 }  // namespace klvr

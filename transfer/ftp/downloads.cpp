@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/completion.h"
@@ -30,7 +31,7 @@ class ExcessData : public FtpError {
 class FileSink : public DataSink {
   public:
     FileSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit)
-        : file_(file), converter_(mode), limit_(limit) {}
+        : file_(file), converter_(mode), binary_(mode == TextConverter::Mode::Binary), limit_(limit) {}
     void Write(std::string_view bytes) override {
         const auto n = static_cast<std::int64_t>(bytes.size());
         // stopped before the first byte too many reaches the file
@@ -38,11 +39,23 @@ class FileSink : public DataSink {
         received_ += n;
         file_.Write(converter_.Convert(bytes));
     }
+    // Binary bytes go to the file as they come, up to the announced size; a byte beyond it must come
+    // through Write, which refuses it.
+    std::size_t PipeRoom() const override {
+        if (!binary_ || !file_.TakesPipe()) return 0;
+        if (!limit_) return std::numeric_limits<std::size_t>::max();
+        return static_cast<std::size_t>(*limit_ - received_);
+    }
+    void WriteFromPipe(int pipe, std::size_t count) override {
+        received_ += static_cast<std::int64_t>(count);
+        file_.WriteFromPipe(pipe, count);
+    }
     void Finish() { file_.Write(converter_.Finish()); }
 
   private:
     DownloadFile& file_;
     TextConverter converter_;
+    bool binary_;
     std::optional<std::int64_t> limit_;
     std::int64_t received_ = 0;
 };

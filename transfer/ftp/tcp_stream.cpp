@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
@@ -175,23 +176,42 @@ void TcpStream::ShutdownWrite() {
     ::shutdown(fd_, SHUT_WR);
 }
 
-std::unique_ptr<TcpStream> TcpConnect(const SocketAddress& address, const PortRange& range,
-                                      AbortSignal& abort, Waiter& waiter) {
+PendingConnection TcpConnectBegin(const SocketAddress& address, const PortRange& range, AbortSignal& abort) {
     std::uint16_t offset = range.Any() ? 0 : RandomOffset(range);
     int error = 0;
     bool connected = false;
     auto stream = StartConnect(address, range, abort, offset, error, connected);
-    if (stream && !connected) {
-        waiter.Wait(stream->Fd(), POLLOUT,
-                    "a connection to " + address.Numeric() + " port " + std::to_string(address.Port()));
-        error = ConnectOutcome(stream->Fd());
-    }
-    if (!stream || error != 0) {
+    if (!stream) throw FtpError(ConnectFailure(address, range, error));
+    return {std::move(stream), address, range};
+}
+
+bool TcpConnectSettled(const PendingConnection& pending) {
+    pollfd p{pending.stream->Fd(), POLLOUT, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+std::unique_ptr<TcpStream> TcpConnectEnd(PendingConnection pending, Waiter& waiter) {
+    const int error = ConnectOutcome(pending.stream->Fd());
+    if (error != 0) {
         waiter.ThrowIfAborted();
-        throw FtpError(ConnectFailure(address, range, error));
+        throw FtpError(ConnectFailure(pending.address, pending.range, error));
     }
     waiter.Activity();
-    return stream;
+    return std::move(pending.stream);
+}
+
+std::unique_ptr<TcpStream> TcpConnect(const SocketAddress& address, const PortRange& range,
+                                      AbortSignal& abort, Waiter& waiter) {
+    PendingConnection pending;
+    try {
+        pending = TcpConnectBegin(address, range, abort);
+    } catch (const FtpError&) {
+        waiter.ThrowIfAborted();
+        throw;
+    }
+    waiter.Wait(pending.stream->Fd(), POLLOUT,
+                "a connection to " + address.Numeric() + " port " + std::to_string(address.Port()));
+    return TcpConnectEnd(std::move(pending), waiter);
 }
 
 std::unique_ptr<TcpStream> TcpConnect(const std::string& host, std::uint16_t port, const PortRange& range,

@@ -22,6 +22,7 @@ class TcpStream : public ByteStream {
     std::size_t Write(const char* data, std::size_t size) override;
     void ShutdownWrite() override;
     int Fd() const override { return fd_; }
+    int SpliceFd() const override { return fd_; }
 
   private:
     int fd_;
@@ -36,6 +37,20 @@ std::unique_ptr<TcpStream> TcpConnect(const std::string& host, std::uint16_t por
                                       AbortSignal& abort, Waiter& waiter);
 std::unique_ptr<TcpStream> TcpConnect(const SocketAddress& address, const PortRange& range,
                                       AbortSignal& abort, Waiter& waiter);
+
+// A connection to one address that is being made while the caller goes on: the socket polls writable
+// once it is made or has failed.
+struct PendingConnection {
+    std::unique_ptr<TcpStream> stream;
+    SocketAddress address;
+    PortRange range;
+};
+// Starts connecting to address without waiting; throws FtpError when the attempt fails at once.
+PendingConnection TcpConnectBegin(const SocketAddress& address, const PortRange& range, AbortSignal& abort);
+// True once a pending connection is made or has failed.
+bool TcpConnectSettled(const PendingConnection& pending);
+// The stream of a settled connection; throws FtpError when it failed (SessionBroken after an abort).
+std::unique_ptr<TcpStream> TcpConnectEnd(PendingConnection pending, Waiter& waiter);
 
 // A listening socket for an active data connection.
 class TcpListener {
