@@ -5,11 +5,16 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <vector>
+
 #include "transfer/ftp/client.h"
+#include "transfer/ftp/key_exchange_groups.h"
 #include "transfer/ftp/session_broken.h"
 
 namespace klvr {
 namespace {
+
+constexpr std::size_t kDataReadAhead = 256 * 1024;
 
 bool IsAddress(const std::string& host) {
     unsigned char buffer[sizeof(in6_addr)];
@@ -33,6 +38,9 @@ TlsContext::TlsContext(FtpClient& client, std::string serverName)
     SSL_CTX_set_session_cache_mode(ctx_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(ctx_, &TlsContext::OnNewSession);
     SSL_CTX_set_client_cert_cb(ctx_, &TlsContext::OnCertificateRequest);
+    // A build that lacks a group keeps OpenSSL's own list, at the cost of a retried handshake.
+    const std::vector<int> groups = KeyExchangeGroups(0);
+    if (SSL_CTX_set1_groups(ctx_, groups.data(), static_cast<int>(groups.size())) != 1) ERR_clear_error();
 }
 
 TlsContext::~TlsContext() {
@@ -58,9 +66,21 @@ SSL* TlsContext::NewDataConnection() {
     SSL* ssl = NewConnection(dataRole_);
     // A data connection carries bulk records and never returns to clear text: OpenSSL may read ahead.
     SSL_set_read_ahead(ssl, 1);
+    // Room for many records per read from the socket: one system call fetches a whole transfer buffer
+    // of them rather than one 16 KiB record.
+    SSL_set_default_read_buffer_len(ssl, kDataReadAhead);
     // Strict servers refuse a data connection that does not resume the control connection's session.
     if (session_ != nullptr) SSL_set_session(ssl, session_);
+    // The control connection's group first: its key share is then the one the server takes.
+    if (group_ != 0) {
+        const std::vector<int> groups = KeyExchangeGroups(group_);
+        if (SSL_set1_groups(ssl, groups.data(), static_cast<int>(groups.size())) != 1) ERR_clear_error();
+    }
     return ssl;
+}
+
+void TlsContext::KeepNegotiatedGroup(SSL* control) {
+    group_ = SSL_get_negotiated_group(control);
 }
 
 int TlsContext::OnNewSession(SSL* ssl, SSL_SESSION* session) {

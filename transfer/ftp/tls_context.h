@@ -32,6 +32,8 @@ class TlsContext {
     void KeepServerCertificate(X509* leaf);
     // Raises SessionBroken when a data connection's server is not the one the control connection checked.
     void CheckDataServer(SSL* data) const;
+    // The key-exchange group the control connection settled on, which data connections offer first.
+    void KeepNegotiatedGroup(SSL* control);
 
     bool HasSession() const { return session_ != nullptr; }
 
@@ -60,6 +62,7 @@ class TlsContext {
     SSL_CTX* ctx_ = nullptr;
     SSL_SESSION* session_ = nullptr;
     X509* serverCertificate_ = nullptr;
+    int group_ = 0;                  // NID, 0 before the control connection's handshake
     bool certificateAsked_ = false;  // by the server of the control connection
     std::optional<Certificate> presented_;
 };

@@ -56,6 +56,7 @@ class OpenSslLayer : public SecureLayer {
         stream->Handshake(waiter);
         Authenticate(stream->Ssl(), client);
         context->KeepServerCertificate(SSL_get0_peer_certificate(stream->Ssl()));
+        context->KeepNegotiatedGroup(stream->Ssl());
         context_ = std::move(context);
         return stream;
     }
