@@ -88,9 +88,11 @@ JSON
 for out in out-pkgconfig out-cmake out-cli; do
   cmp -s "$work/served/sample.bin" "$work/$out/sample.bin" || fail "$out holds no exact copy"
 done
-# Props without the dialog module: an error line, nothing saved, the command file untouched
+# Props without the dialog module: an error line, nothing saved, the command file untouched, exit 1
 cp "$work/command.json" "$work/before.json"
-"$prefix/bin/vaultfetch" configure "$work/command.json" 2>"$work/configure.err" || fail "vaultfetch configure failed"
+status=0
+"$prefix/bin/vaultfetch" configure "$work/command.json" 2>"$work/configure.err" || status=$?
+[ "$status" = 1 ] || fail "vaultfetch configure without the dialog module exited $status, not 1"
 grep -q "ERROR: The configuration dialog cannot be shown: .*dialog module" "$work/configure.err" \
   || fail "configure without the dialog module: $(cat "$work/configure.err")"
 cmp -s "$work/before.json" "$work/command.json" || fail "configure changed the command file"
