@@ -10,7 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   file dpkg-dev time  # cpack's Debian packages; /usr/bin/time for the memory benchmark
   python3 python3-pyftpdlib python3-openssl vsftpd dante-server tinyproxy
-  curl lftp procps
+  curl lftp wget socat strace procps
   # what the unpacked ProFTPD and Pure-FTPd below need to run
   libmemcached11 libmemcachedutil2 libhiredis0.14 libpcre2-posix3 libsodium23 libwrap0 libidn2-0 libacl1
 )
