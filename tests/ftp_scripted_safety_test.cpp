@@ -42,6 +42,18 @@ std::string Retr(const std::string& data, std::int64_t offset = 0) {
     return d + "< RETR f.bin\n> 150 go\ndata " + data + "\ndata-close\n> 226 done\n";
 }
 
+// 3 MiB of a 64-byte pattern, more than a pipe holds.
+const std::string kPattern = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
+std::string RepeatedData() {
+    std::string data;
+    for (int i = 0; i < 49152; ++i) data += kPattern;
+    return data;
+}
+std::string RetrRepeated() {
+    return "< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 150 go\ndata-repeat 49152 " + kPattern +
+           "\ndata-close\n> 226 done\n";
+}
+
 // Every file of the folder; a partial download shown as its bytes and "+trailer" when it has one.
 Files Contents(const std::string& folder) {
     Files files;
@@ -83,6 +95,24 @@ TEST(ScriptedSafety, VerifiesResumesAndKeeps) {
          true,
          "< SIZE f.bin\n> 213 3\n" + Retr("abcdefghij"),
          "The server sent more than the 3 bytes it announced for [f.bin]",
+         {{"f.bin", "old"}},
+         {}},
+        // Plain binary data moves into the file in the kernel, many pipe loads at a time, up to the
+        // announced size; what comes beyond it is still refused.
+        {"several MiB: whole",
+         {{"f.bin", "old"}},
+         false,
+         true,
+         "< SIZE f.bin\n> 213 3145728\n" + RetrRepeated(),
+         "",
+         {{"f.bin", RepeatedData()}},
+         {}},
+        {"several MiB, one byte more than announced: refused",
+         {{"f.bin", "old"}},
+         false,
+         true,
+         "< SIZE f.bin\n> 213 3145727\n" + RetrRepeated(),
+         "The server sent more than the 3145727 bytes it announced for [f.bin]",
          {{"f.bin", "old"}},
          {}},
         {"the unfinished download of the same version goes on",
