@@ -240,6 +240,49 @@ TEST(ScriptedSafety, VerifiesResumesAndKeeps) {
     }
 }
 
+// A server whose reply to RETR names the size SIZE gave: later fresh downloads of the session take the
+// size from that reply and ask no SIZE, and are held to it just the same; a reply that names none brings
+// SIZE back, after the transfer.
+TEST(ScriptedSafety, SizeNamedInTheReplyToRetr) {
+    auto retr = [](const std::string& name, const std::string& preliminary, const std::string& data) {
+        return "< EPSV\n> 229 ok ({epsv})\n< RETR " + name + "\n> " + preliminary + "\ndata " + data +
+               "\ndata-close\n> 226 done\n";
+    };
+    test::ScriptedFtpServer server(
+        kLogon + "< SIZE a.bin\n> 213 10\n" + retr("a.bin", "150 Opening (10 bytes)", "0123456789") +
+        retr("b.bin", "150 Opening (10 bytes)", "abc") +
+        retr("c.bin", "150 Opening (3 bytes)", "abcdefghij") +
+        retr("d.bin", "150 Opening (4 bytes)", "wxyz") + retr("e.bin", "150 go", "abc") +
+        "< SIZE e.bin\n> 213 10\n" + retr("f.bin", "150 go", "0123456789") + "< SIZE f.bin\n> 213 10\n");
+    test::TempDir local;
+    FtpClient client;
+    client.Timeout = 5000;
+    client.Login("127.0.0.1", "u", "p", "", server.Port());
+    client.FileType = kFileImage;
+    auto get = [&](const std::string& name) -> std::string {
+        try {
+            client.Get(name, local / name);
+        } catch (const FtpError& e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ(get("a.bin"), "");
+    EXPECT_EQ(get("b.bin"),
+              "The download of [b.bin] is incomplete: only 3 of the 10 bytes the server announced arrived");
+    EXPECT_EQ(get("c.bin"), "The server sent more than the 3 bytes it announced for [c.bin]");
+    EXPECT_EQ(get("d.bin"), "");
+    EXPECT_EQ(get("e.bin"),
+              "The download of [e.bin] is incomplete: only 3 of the 10 bytes the server announced arrived");
+    EXPECT_EQ(get("f.bin"), "");
+    EXPECT_EQ(server.Finish(), "");
+    // the short one waits, resumable, for the next attempt; the one of unknown size until the end does not
+    EXPECT_EQ(Contents(local.Path()), (Files{{"a.bin", "0123456789"},
+                                             {".b.bin.klvr-part", "abc+trailer"},
+                                             {"d.bin", "wxyz"},
+                                             {"f.bin", "0123456789"}}));
+}
+
 // With OverwriteExisting off, a file that appears under the name while its download runs stays; and a
 // remote file named as an unfinished download is never stored, since that name is taken.
 TEST(ScriptedSafety, NoFileIsReplacedThatAppearedMeanwhile) {

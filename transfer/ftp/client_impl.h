@@ -41,6 +41,9 @@ class DataSink {
     virtual std::size_t PipeRoom() const { return 0; }
     // Takes count bytes waiting in pipe, which it must empty of them. Called only within PipeRoom().
     virtual void WriteFromPipe(int /*pipe*/, std::size_t /*count*/) {}
+    // The server's preliminary reply named the size of what it is about to send. True when the sink was
+    // waiting for that number and now holds the data to it.
+    virtual bool Announced(std::int64_t /*bytes*/) { return false; }
 };
 
 struct FtpClient::Impl {
@@ -116,9 +119,13 @@ struct FtpClient::Impl {
     char currentType = 0;
     bool epsvRefused = false;
     ServerFeatures features;
-    bool mlsdRefused = false;    // offered in FEAT, yet not understood
-    bool restUnusable = false;   // the server refused REST, or answered it and sent the file from its start
-    bool dropAfterCall = false;  // the control connection was lost after a complete transfer
+    bool mlsdRefused = false;   // offered in FEAT, yet not understood
+    bool restUnusable = false;  // the server refused REST, or answered it and sent the file from its start
+    // The server's reply to RETR names the file's size, as SIZE gave it: a fresh download needs no SIZE
+    // of its own then, which saves a round trip per file.
+    bool sizeInRetrReply = false;
+    std::optional<std::int64_t> retrReplySize;  // what the running transfer's preliminary reply named
+    bool dropAfterCall = false;                 // the control connection was lost after a complete transfer
 
     // progress of the running call
     int operation = 0;

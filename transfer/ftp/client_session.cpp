@@ -92,6 +92,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     Drop();
     epsvRefused = false;
     restUnusable = false;
+    sizeInRetrReply = false;
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;
     targetPort = CheckedPort(port, 21, "RemotePort");

@@ -66,6 +66,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                                 std::optional<std::int64_t> expectedBytes, Waiter& waiter,
                                 std::int64_t restartAt) {
     ControlChannel& channel = Control();
+    retrReplySize.reset();
     PortRange range = ParsePortRange(self.DataPortRange);
     DataLink link;
 
@@ -165,7 +166,14 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                     if (!reply) break;
                     if (reply->Preliminary()) {
                         dataMayFlow = true;
-                        if (total == 0) total = ParseTransferSize(reply->Text()).value_or(0);
+                        if (auto size = ParseTransferSize(reply->Text())) {
+                            retrReplySize = size;
+                            if (!expectedBytes && restartAt == 0 && sink.Announced(*size)) {
+                                expectedBytes = size;
+                                total = *size;
+                            }
+                            if (total == 0) total = *size;
+                        }
                         continue;
                     }
                     final = std::move(reply);

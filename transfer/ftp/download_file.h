@@ -41,6 +41,8 @@ class DownloadFile {
     // take them that way, they come through memory, and TakesPipe() turns false.
     void WriteFromPipe(int pipe, std::size_t count);
     bool TakesPipe() const { return takesPipe_; }
+    // The remote version became known once the download had begun: stopping early keeps the bytes.
+    void SetResumable(PartialVersion version) { version_ = version; }
     std::int64_t BytesOnDisk() const;
     int Fd() const { return fd_; }
     // Stamps the file with modified (when given), closes it and gives a partial file the final name. With

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <limits>
 
 #include "transfer/ftp/client_impl.h"
@@ -30,8 +31,20 @@ class ExcessData : public FtpError {
 
 class FileSink : public DataSink {
   public:
-    FileSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit)
-        : file_(file), converter_(mode), binary_(mode == TextConverter::Mode::Binary), limit_(limit) {}
+    // Without a limit, onAnnounced set means the server's reply to RETR is to name it.
+    FileSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit,
+             std::function<void(std::int64_t)> onAnnounced = {})
+        : file_(file),
+          converter_(mode),
+          binary_(mode == TextConverter::Mode::Binary),
+          limit_(limit),
+          onAnnounced_(std::move(onAnnounced)) {}
+    bool Announced(std::int64_t bytes) override {
+        if (limit_ || !onAnnounced_) return false;
+        limit_ = bytes;
+        onAnnounced_(bytes);
+        return true;
+    }
     void Write(std::string_view bytes) override {
         const auto n = static_cast<std::int64_t>(bytes.size());
         // stopped before the first byte too many reaches the file
@@ -44,7 +57,8 @@ class FileSink : public DataSink {
     std::size_t PipeRoom() const override {
         if (!binary_ || !file_.TakesPipe()) return 0;
         if (!limit_) return std::numeric_limits<std::size_t>::max();
-        return static_cast<std::size_t>(*limit_ - received_);
+        // bytes that came before the size was named may already be beyond it
+        return static_cast<std::size_t>(std::max<std::int64_t>(0, *limit_ - received_));
     }
     void WriteFromPipe(int pipe, std::size_t count) override {
         received_ += static_cast<std::int64_t>(count);
@@ -57,6 +71,7 @@ class FileSink : public DataSink {
     TextConverter converter_;
     bool binary_;
     std::optional<std::int64_t> limit_;
+    std::function<void(std::int64_t)> onAnnounced_;
     std::int64_t received_ = 0;
 };
 
@@ -112,15 +127,21 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     FetchFacts facts;
     facts.binary = !text;
     facts.keepExisting = t.keepExisting;
-    if (!text && t.askSize) {
-        Reply reply = Command("SIZE " + t.remoteName, waiter);
-        if (reply.code == 213)
-            facts.remoteSize = ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front());
-    }
-    if (!text && !facts.remoteSize) facts.remoteSize = t.listed.size;
     if (t.listed.modified) facts.remoteTime = RemoteTime::Known(*t.listed.modified);
     if (present.kind == LocalEntry::kFile) facts.copy = LocalCopyFacts{present.size, present.modified};
     if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
+    auto askSize = [&] {
+        Reply reply = Command("SIZE " + t.remoteName, waiter);
+        return reply.code == 213 ? ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front())
+                                 : std::nullopt;
+    };
+    // A file that comes whole in any case takes its size from the server's reply to RETR, when the
+    // server names it there; nothing is decided on the size before.
+    const bool sizeFromRetr =
+        !text && t.askSize && sizeInRetrReply && !facts.partial && (!facts.copy || !t.keepExisting);
+    const bool sizeAsked = !text && t.askSize && !sizeFromRetr;
+    if (sizeAsked) facts.remoteSize = askSize();
+    if (!text && !facts.remoteSize) facts.remoteSize = t.listed.size;
     FetchPlan plan = PlanFetch(facts);
     if (plan.action == FetchAction::kAskTime) {
         facts.remoteTime = ModifiedTime(t.remoteName, waiter);
@@ -148,7 +169,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         return result;
     }
 
-    const std::optional<std::int64_t> size = text ? std::nullopt : facts.remoteSize;
+    std::optional<std::int64_t> size = text || sizeFromRetr ? std::nullopt : facts.remoteSize;
     // Only a download of known size can be resumed: the size is half of what names its version.
     std::optional<PartialVersion> version;
     if (size) version = PartialVersion{*size, remoteTime, Now()};
@@ -162,8 +183,14 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         return DownloadFile::Fresh(t.folder, t.name, version);
     };
     std::optional<DownloadFile> file(startFile());
+    auto announced = [&](std::int64_t bytes) {
+        size = bytes;
+        version = PartialVersion{bytes, remoteTime, Now()};
+        file->SetResumable(*version);
+    };
     for (;;) {
-        FileSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt);
+        FileSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt,
+                      sizeFromRetr ? std::function<void(std::int64_t)>(announced) : nullptr);
         done = from;
         total = size ? *size : t.listed.size.value_or(0);
         transferName = t.remoteName;
@@ -186,6 +213,13 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         from = 0;
         file.reset();
         file.emplace(DownloadFile::Fresh(t.folder, t.name, version));
+    }
+    // SIZE and the reply to RETR named the same size: later files of the session need not ask
+    if (sizeAsked && from == 0 && size && retrReplySize == size) sizeInRetrReply = true;
+    if (sizeFromRetr && !size) {
+        // this time the reply to RETR named no size: the file is measured against SIZE after all
+        size = askSize();
+        if (!size) size = t.listed.size;
     }
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
