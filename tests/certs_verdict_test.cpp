@@ -2,6 +2,9 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -86,6 +89,40 @@ TEST(ServerCertificateVerdict, AnUnreadableRootStoreFileTrustsNothingAndStopsNot
 
     EXPECT_TRUE(JudgeServerCertificate(leaf.get(), nullptr).Accepted());
     EXPECT_FALSE(JudgeServerCertificate(nullptr, nullptr).Accepted());
+}
+
+// The system's CAs come from its hashed folder first, and from its bundle file when the folder does not
+// settle the chain: a CA that only the bundle holds is trusted all the same, and a chain the folder
+// settles is judged without the bundle.
+TEST(ServerCertificateVerdict, SystemCasFromTheHashedFolderOrTheBundle) {
+    const auto& certs = TestCertificates::Shared();
+    TestCertStores stores;  // both ROOT stores empty
+    const std::filesystem::path folder = stores.dataHome.parent_path() / "system-certs";
+    std::filesystem::create_directories(folder);
+    const std::filesystem::path bundle = stores.dataHome.parent_path() / "bundle.pem";
+    struct Env {
+        const char* name;
+        ~Env() { ::unsetenv(name); }
+    } file{"SSL_CERT_FILE"}, dir{"SSL_CERT_DIR"};
+    ::setenv("SSL_CERT_DIR", folder.c_str(), 1);
+
+    ::setenv("SSL_CERT_FILE", (folder / "none.pem").c_str(), 1);
+    EXPECT_FALSE(JudgeServerCertificate(Load(certs.server.certPem), {}).rootTrusted) << "nothing trusted yet";
+
+    std::filesystem::copy_file(certs.ca.certPem, bundle);
+    ::setenv("SSL_CERT_FILE", bundle.c_str(), 1);
+    EXPECT_TRUE(JudgeServerCertificate(Load(certs.server.certPem), {}).Accepted()) << "the bundle only";
+
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08lx.0",
+                  X509_NAME_hash_ex(X509_get_subject_name(Load(certs.ca.certPem).x509.get()), nullptr,
+                                    nullptr, nullptr));
+    std::filesystem::copy_file(certs.ca.certPem, folder / hash);
+    ::setenv("SSL_CERT_FILE", (folder / "none.pem").c_str(), 1);
+    EXPECT_TRUE(JudgeServerCertificate(Load(certs.server.certPem), {}).Accepted()) << "the folder only";
+    const auto expired = JudgeServerCertificate(Load(certs.expired.certPem), {});
+    EXPECT_TRUE(expired.rootTrusted && !expired.dateValid)
+        << "judged again against everything, same verdicts";
 }
 
 // Some test servers take only RSA keys for older protocol versions; the RSA set must judge the same.
