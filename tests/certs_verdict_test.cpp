@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
+#include <openssl/bio.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
 #include "support/test_cert_stores.h"
 #include "support/test_certificates.h"
 #include "transfer/certificates/certificate_file.h"
@@ -91,38 +94,69 @@ TEST(ServerCertificateVerdict, AnUnreadableRootStoreFileTrustsNothingAndStopsNot
     EXPECT_FALSE(JudgeServerCertificate(nullptr, nullptr).Accepted());
 }
 
-// The system's CAs come from its hashed folder first, and from its bundle file when the folder does not
-// settle the chain: a CA that only the bundle holds is trusted all the same, and a chain the folder
-// settles is judged without the bundle.
+// The system's CAs come from its hashed folder first, and from the bundle file only for what the folder
+// does not settle, reading from the bundle just the certificates a chain could meet: every verdict is the
+// one that OpenSSL's reading of the whole bundle and folder gives.
 TEST(ServerCertificateVerdict, SystemCasFromTheHashedFolderOrTheBundle) {
     const auto& certs = TestCertificates::Shared();
     TestCertStores stores;  // both ROOT stores empty
-    const std::filesystem::path folder = stores.dataHome.parent_path() / "system-certs";
+    const std::filesystem::path base = stores.dataHome.parent_path();
+    const std::filesystem::path folder = base / "system-certs";
     std::filesystem::create_directories(folder);
-    const std::filesystem::path bundle = stores.dataHome.parent_path() / "bundle.pem";
     struct Env {
         const char* name;
         ~Env() { ::unsetenv(name); }
     } file{"SSL_CERT_FILE"}, dir{"SSL_CERT_DIR"};
     ::setenv("SSL_CERT_DIR", folder.c_str(), 1);
 
-    ::setenv("SSL_CERT_FILE", (folder / "none.pem").c_str(), 1);
-    EXPECT_FALSE(JudgeServerCertificate(Load(certs.server.certPem), {}).rootTrusted) << "nothing trusted yet";
-
-    std::filesystem::copy_file(certs.ca.certPem, bundle);
-    ::setenv("SSL_CERT_FILE", bundle.c_str(), 1);
-    EXPECT_TRUE(JudgeServerCertificate(Load(certs.server.certPem), {}).Accepted()) << "the bundle only";
-
+    const std::string ca = test::ReadFile(certs.ca.certPem);
+    std::string trustedForm;  // the CA with OpenSSL's trust settings: "TRUSTED CERTIFICATE"
+    {
+        std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), &BIO_free);
+        PEM_write_bio_X509_AUX(out.get(), Load(certs.ca.certPem).x509.get());
+        char* data = nullptr;
+        trustedForm.assign(data, static_cast<std::size_t>(BIO_get_mem_data(out.get(), &data)));
+    }
+    const std::string systemFile = "/etc/ssl/certs/ca-certificates.crt";
+    const std::string system = test::Exists(systemFile) ? test::ReadFile(systemFile) : std::string();
+    const std::string broken = "-----BEGIN CERTIFICATE-----\n!!not base64!!\n-----END CERTIFICATE-----\n";
+    struct Case {
+        const char* name;
+        std::string bundle;  // empty: no bundle file
+        bool inFolder;       // the CA also in the hashed folder
+        bool trusted;
+    };
+    const Case cases[] = {
+        {"nothing", "", false, false},
+        {"the bundle holds the CA", ca, false, true},
+        {"the CA amid the system's bundle", system + ca + system, false, true},
+        {"the CA with trust settings", trustedForm, false, true},
+        {"a bundle that breaks off is not read, as OpenSSL reads it", ca + broken, false, false},
+        {"the folder holds the CA", "", true, true},
+    };
     char hash[16];
     std::snprintf(hash, sizeof hash, "%08lx.0",
                   X509_NAME_hash_ex(X509_get_subject_name(Load(certs.ca.certPem).x509.get()), nullptr,
                                     nullptr, nullptr));
-    std::filesystem::copy_file(certs.ca.certPem, folder / hash);
-    ::setenv("SSL_CERT_FILE", (folder / "none.pem").c_str(), 1);
-    EXPECT_TRUE(JudgeServerCertificate(Load(certs.server.certPem), {}).Accepted()) << "the folder only";
-    const auto expired = JudgeServerCertificate(Load(certs.expired.certPem), {});
-    EXPECT_TRUE(expired.rootTrusted && !expired.dateValid)
-        << "judged again against everything, same verdicts";
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path bundle = base / ("bundle" + std::to_string(++round) + ".pem");
+        if (!c.bundle.empty()) std::ofstream(bundle, std::ios::binary) << c.bundle;
+        ::setenv("SSL_CERT_FILE", bundle.c_str(), 1);
+        std::filesystem::remove(folder / hash);
+        if (c.inFolder) std::filesystem::copy_file(certs.ca.certPem, folder / hash);
+        const auto whole = ServerTrustStore();  // OpenSSL's reading of all of it
+        for (const TestCertificate* leaf :
+             {&certs.server, &certs.expired, &certs.selfSigned, &certs.wildcard}) {
+            const Certificate cert = Load(leaf->certPem);
+            const auto v = JudgeServerCertificate(cert, {});
+            const auto reference = JudgeServerCertificate(cert.x509.get(), nullptr, whole.get());
+            EXPECT_EQ(v.errors, reference.errors) << leaf->certPem;
+            EXPECT_EQ(v.description, reference.description);
+        }
+        EXPECT_EQ(JudgeServerCertificate(Load(certs.server.certPem), {}).Accepted(), c.trusted);
+    }
 }
 
 // Some test servers take only RSA keys for older protocol versions; the RSA set must judge the same.

@@ -8,6 +8,7 @@
 
 #include "transfer/certificates/certificate_error.h"
 #include "transfer/certificates/certificate_store.h"
+#include "transfer/certificates/system_bundle.h"
 
 namespace klvr {
 namespace {
@@ -58,8 +59,7 @@ void AddCertificates(X509_STORE* store, int location) {
 }
 
 // With bundle false, the system's CAs come only from its hashed folder, where a chain's issuer is
-// looked up by name when needed; the bundle file is parsed whole (some 150 certificates, most of the
-// time a run takes to start).
+// looked up by name when needed; with bundle true the bundle file is read whole besides.
 std::shared_ptr<X509_STORE> TrustStore(bool bundle) {
     std::shared_ptr<X509_STORE> store(X509_STORE_new(), &X509_STORE_free);
     if (!store) throw CertificateError("out of memory");
@@ -119,11 +119,14 @@ ServerCertificateVerdict JudgeServerCertificate(X509* leaf, STACK_OF(X509) * cha
 }
 
 ServerCertificateVerdict JudgeServerCertificate(X509* leaf, STACK_OF(X509) * chain) {
-    // A chain the hashed folder settles is judged without reading the bundle; anything short of that is
-    // judged again against everything the system trusts, so the bundle decides whatever the folder lacks.
-    ServerCertificateVerdict quick = JudgeServerCertificate(leaf, chain, TrustStore(false).get());
+    // A chain the hashed folder settles is judged without the bundle; anything short of that is judged
+    // again with every certificate of the bundle that the chain could meet, so the bundle decides
+    // whatever the folder lacks.
+    const auto store = TrustStore(false);
+    ServerCertificateVerdict quick = JudgeServerCertificate(leaf, chain, store.get());
     if (quick.errors.empty()) return quick;
-    return JudgeServerCertificate(leaf, chain, ServerTrustStore().get());
+    AddBundleCertificatesFor(store.get(), leaf, chain);
+    return JudgeServerCertificate(leaf, chain, store.get());
 }
 
 ServerCertificateVerdict JudgeServerCertificate(const Certificate& leaf,
