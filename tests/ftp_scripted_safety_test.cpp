@@ -253,15 +253,17 @@ TEST(ScriptedSafety, SizeNamedInTheReplyToRetr) {
         retr("b.bin", "150 Opening (10 bytes)", "abc") +
         retr("c.bin", "150 Opening (3 bytes)", "abcdefghij") +
         retr("d.bin", "150 Opening (4 bytes)", "wxyz") + retr("e.bin", "150 go", "abc") +
-        "< SIZE e.bin\n> 213 10\n" + retr("f.bin", "150 go", "0123456789") + "< SIZE f.bin\n> 213 10\n");
+        "< SIZE e.bin\n> 213 10\n" + retr("f.bin", "150 go", "0123456789") + "< SIZE f.bin\n> 213 10\n" +
+        retr("g.bin", "150 Opening (3 bytes)", "abc") + "< SIZE g.bin\n> 213 10\n" +
+        retr("h.bin", "150 Opening (4 bytes)", "wxyz") + "< SIZE h.bin\n> 213 4\n");
     test::TempDir local;
     FtpClient client;
     client.Timeout = 5000;
     client.Login("127.0.0.1", "u", "p", "", server.Port());
     client.FileType = kFileImage;
-    auto get = [&](const std::string& name) -> std::string {
+    auto get = [&](const std::string& name, std::optional<std::int64_t> listed = {}) -> std::string {
         try {
-            client.Get(name, local / name);
+            client.Get(name, local / name, nullptr, {listed, std::nullopt});
         } catch (const FtpError& e) {
             return e.what();
         }
@@ -275,12 +277,17 @@ TEST(ScriptedSafety, SizeNamedInTheReplyToRetr) {
     EXPECT_EQ(get("e.bin"),
               "The download of [e.bin] is incomplete: only 3 of the 10 bytes the server announced arrived");
     EXPECT_EQ(get("f.bin"), "");
+    // the listing said 10: a reply to RETR that names another size is checked with SIZE after the transfer
+    EXPECT_EQ(get("g.bin", 10),
+              "The download of [g.bin] is incomplete: only 3 of the 10 bytes the server announced arrived");
+    EXPECT_EQ(get("h.bin", 10), "") << "the file changed since the listing";
     EXPECT_EQ(server.Finish(), "");
     // the short one waits, resumable, for the next attempt; the one of unknown size until the end does not
     EXPECT_EQ(Contents(local.Path()), (Files{{"a.bin", "0123456789"},
                                              {".b.bin.klvr-part", "abc+trailer"},
                                              {"d.bin", "wxyz"},
-                                             {"f.bin", "0123456789"}}));
+                                             {"f.bin", "0123456789"},
+                                             {"h.bin", "wxyz"}}));
 }
 
 // With OverwriteExisting off, a file that appears under the name while its download runs stays; and a

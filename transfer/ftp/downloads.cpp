@@ -220,6 +220,9 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         // this time the reply to RETR named no size: the file is measured against SIZE after all
         size = askSize();
         if (!size) size = t.listed.size;
+    } else if (sizeFromRetr && t.listed.size && size != t.listed.size) {
+        // the listing and the reply to RETR disagree: SIZE, asked now, has the last word
+        if (auto now = askSize()) size = now;
     }
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
