@@ -11,54 +11,19 @@ cmake --build build-release --target vaultfetch klvrVaultfetch -j2 >/dev/null
 vaultfetch="$PWD/build-release/vaultfetch"
 
 work="$(mktemp -d /tmp/klvr-membench-XXXXXX)"
-vsftpd_pid=""
+source bench/lib.sh
 cleanup() {
-  if [ -n "$vsftpd_pid" ]; then kill -- "-$vsftpd_pid" 2>/dev/null || kill "$vsftpd_pid" 2>/dev/null || true; fi
+  stop_servers
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/root" "$work/empty" "$work/out"
+mkdir -p "$work/root" "$work/out"
 head -c 1073741824 /dev/urandom > "$work/root/big.bin"
 chmod -R a+rX "$work/root"
-
-port="$(/usr/bin/python3 -c 'import random, socket
-while True:
-    p = random.randint(20000, 32767); s = socket.socket()
-    try: s.bind(("127.0.0.1", p)); break
-    except OSError: pass
-    finally: s.close()
-print(p)')"
-cat > "$work/vsftpd.conf" <<CONF
-listen=YES
-listen_ipv6=NO
-listen_address=127.0.0.1
-listen_port=$port
-background=NO
-anonymous_enable=YES
-local_enable=NO
-write_enable=NO
-anon_root=$work/root
-no_anon_password=YES
-secure_chroot_dir=$work/empty
-seccomp_sandbox=NO
-isolate=NO
-isolate_network=NO
-xferlog_enable=NO
-CONF
-setsid /usr/sbin/vsftpd "$work/vsftpd.conf" &
-vsftpd_pid=$!
-for _ in $(seq 100); do (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.05; done
-
-cat > "$work/command.json" <<JSON
-{"RemoteHost": "127.0.0.1", "UserName": "anonymous", "Password": "x", "RemotePort": "$port",
- "TransferMode": "1", "TimeoutSeconds": "60", "PassiveMode": "1", "RemoteDir": "/", "LocalDir": "$work/out",
- "DeleteAfterDownload": "0", "ProcessAll": "0", "CopySpecific": "1", "SpecificFileName": "big.bin", "FileFilter": ".",
- "OverwriteExisting": "1", "ProxyType": "0", "ProxyPort": "0", "SaveFileName": "0", "VariableScope": "USER",
- "IncludeSubdirs": "0", "RetryCount": "1", "SecurityMode": "8", "SecurityProtocol": "0",
- "IgnoreDateError": "0", "IgnoreHostError": "0", "IgnoreRootError": "0", "AlwaysAuthenticate": "0",
- "TraceLog": "0", "ManualPortRange": "0::"}
-JSON
+start_vsftpd plain "$work/root" plain
+port=$vsftpd_port
+command_json "$port" 8 / "$work/out" 0 big.bin > "$work/command.json"
 
 peak() {  # prints the peak RSS in KiB of the command given
   /usr/bin/time -f '%M' -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" \
