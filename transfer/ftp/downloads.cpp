@@ -130,7 +130,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (t.listed.modified) facts.remoteTime = RemoteTime::Known(*t.listed.modified);
     if (present.kind == LocalEntry::kFile) facts.copy = LocalCopyFacts{present.size, present.modified};
     if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
-    auto askSize = [&] {
+    auto sizeNow = [&] {
         Reply reply = Command("SIZE " + t.remoteName, waiter);
         return reply.code == 213 ? ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front())
                                  : std::nullopt;
@@ -140,7 +140,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     const bool sizeFromRetr =
         !text && t.askSize && sizeInRetrReply && !facts.partial && (!facts.copy || !t.keepExisting);
     const bool sizeAsked = !text && t.askSize && !sizeFromRetr;
-    if (sizeAsked) facts.remoteSize = askSize();
+    if (sizeAsked) facts.remoteSize = sizeNow();
     if (!text && !facts.remoteSize) facts.remoteSize = t.listed.size;
     FetchPlan plan = PlanFetch(facts);
     if (plan.action == FetchAction::kAskTime) {
@@ -218,11 +218,11 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (sizeAsked && from == 0 && size && retrReplySize == size) sizeInRetrReply = true;
     if (sizeFromRetr && !size) {
         // this time the reply to RETR named no size: the file is measured against SIZE after all
-        size = askSize();
+        size = sizeNow();
         if (!size) size = t.listed.size;
     } else if (sizeFromRetr && t.listed.size && size != t.listed.size) {
         // the listing and the reply to RETR disagree: SIZE, asked now, has the last word
-        if (auto now = askSize()) size = now;
+        if (auto now = sizeNow()) size = now;
     }
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
