@@ -13,6 +13,7 @@
 #include "support/scripted_ftp_server.h"
 #include "support/temp_dir.h"
 #include "transfer/ftp/client.h"
+#include "transfer/ftp/file_evidence.h"
 #include "transfer/ftp/partial_file.h"
 
 namespace klvr {
@@ -21,18 +22,10 @@ namespace {
 using Files = std::map<std::string, std::string>;
 
 const std::string kLogon = "> 220 ready\n< USER u\n> 331 pw\n< PASS p\n> 230 in\n< TYPE I\n> 200 ok\n";
-constexpr std::int64_t kLongAgo = 946684800;  // 2000-01-01, the time of an aged local copy
-const std::string kMdtmLongAgo = "< MDTM f.bin\n> 213 19991231000000\n";
-const std::string kMdtmRecent = "< MDTM f.bin\n> 213 20240101000000\n";
 
 std::int64_t Now() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
-}
-
-// The unfinished download of a 10-byte f.bin, begun just now, holding its first five bytes.
-std::string Partial(const std::string& bytes = "01234", std::int64_t size = 10) {
-    return bytes + PartialTrailer({size, std::nullopt, Now()}, static_cast<std::int64_t>(bytes.size()));
 }
 
 // A RETR of f.bin from offset (0: no REST) sending data.
@@ -44,14 +37,36 @@ std::string Retr(const std::string& data, std::int64_t offset = 0) {
 
 // 3 MiB of a 64-byte pattern, more than a pipe holds.
 const std::string kPattern = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
-std::string RepeatedData() {
+std::string Repeated(int times) {
     std::string data;
-    for (int i = 0; i < 49152; ++i) data += kPattern;
+    for (int i = 0; i < times; ++i) data += kPattern;
     return data;
 }
-std::string RetrRepeated() {
-    return "< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 150 go\ndata-repeat 49152 " + kPattern +
-           "\ndata-close\n> 226 done\n";
+std::string RepeatedData() {
+    return Repeated(49152);
+}
+// A RETR of f.bin sending the pattern times times, from offset (0: no REST); with offer set, the client
+// may stop reading before the end.
+std::string RetrRepeated(int times = 49152, std::int64_t offset = 0, bool offer = false) {
+    std::string d = "< EPSV\n> 229 ok ({epsv})\n";
+    if (offset > 0) d += "< REST " + std::to_string(offset) + "\n> 350 Restarting\n";
+    return d + "< RETR f.bin\n> 150 go\n" + (offer ? "data-offer " : "data-repeat ") + std::to_string(times) +
+           " " + kPattern + "\ndata-close\n> 226 done\n";
+}
+
+// An 80000-byte file of the pattern, of which an unfinished download or a shorter copy holds the first
+// 69632 bytes: a resumed transfer starts 64 KiB before their end, at 4096. The pattern repeats every 64
+// bytes, so a server that ignores the restart sends bytes that match the ones compared.
+const std::string kLong = Repeated(1250);
+const std::string kLongHeld = Repeated(1088);
+
+// Long contents by name, so that a difference stays readable.
+std::string Shown(const std::string& content) {
+    if (content == kLong) return "{long}";
+    if (content == kLongHeld) return "{long held}";
+    if (content == RepeatedData()) return "{3 MiB}";
+    if (content.size() > 100) return "{" + std::to_string(content.size()) + " other bytes}";
+    return content;
 }
 
 // Every file of the folder; a partial download shown as its bytes and "+trailer" when it has one.
@@ -62,36 +77,51 @@ Files Contents(const std::string& folder) {
         if (content.size() >= kPartialTrailerSize &&
             ReadPartialTrailer(content.substr(content.size() - kPartialTrailerSize),
                                static_cast<std::int64_t>(content.size())))
-            content = content.substr(0, content.size() - kPartialTrailerSize) + "+trailer";
+            content = Shown(content.substr(0, content.size() - kPartialTrailerSize)) + "+trailer";
+        else
+            content = Shown(content);
         files[e.path().filename()] = content;
     }
     return files;
 }
 
-TEST(ScriptedSafety, VerifiesResumesAndKeeps) {
+// The unfinished download of f.bin, as this client leaves it for the scripted server at port.
+struct Partial {
+    std::string bytes;
+    std::int64_t size;
+    std::optional<std::int64_t> modified;
+    std::string For(std::uint16_t port) const {
+        const PartialVersion version{OriginDigest("127.0.0.1", port, "u", "f.bin"), size, modified, Now()};
+        return bytes + PartialTrailer(version, static_cast<std::int64_t>(bytes.size()));
+    }
+};
+
+TEST(ScriptedSafety, ResumesOnlyWhatItsBytesProveAndKeepsTheRest) {
     struct Case {
         const char* name;
-        Files before;
-        bool agedCopy;   // f.bin was written long ago
-        bool overwrite;  // OverwriteExisting
+        std::optional<Partial> partial;
+        std::optional<std::string> copy;  // f.bin before
+        bool overwrite;                   // OverwriteExisting
         std::string dialogue;
         std::string failure;
         Files after;
         std::vector<std::string> warnings;
     };
     const std::string partial = ".f.bin.klvr-part";
+    const std::string discarded =
+        "Unfinished download discarded [{out}/f.bin]: the bytes held differ from the remote file's";
     const Case cases[] = {
         {"too few bytes: the old file stays, what came waits hidden for the next attempt",
-         {{"f.bin", "old"}},
-         false,
+         {},
+         "old",
          true,
          "< SIZE f.bin\n> 213 10\n" + Retr("abc"),
          "The download of [f.bin] is incomplete: only 3 of the 10 bytes the server announced arrived",
          {{"f.bin", "old"}, {partial, "abc+trailer"}},
          {}},
         {"too many bytes: refused before they reach the disk",
-         {{"f.bin", "old"}},
-         false,
+         {},
+         "old",
          true,
          "< SIZE f.bin\n> 213 3\n" + Retr("abcdefghij"),
          "The server sent more than the 3 bytes it announced for [f.bin]",
@@ -100,120 +130,165 @@ TEST(ScriptedSafety, VerifiesResumesAndKeeps) {
         // Plain binary data moves into the file in the kernel, many pipe loads at a time, up to the
         // announced size; what comes beyond it is still refused.
         {"several MiB: whole",
-         {{"f.bin", "old"}},
-         false,
+         {},
+         "old",
          true,
          "< SIZE f.bin\n> 213 3145728\n" + RetrRepeated(),
          "",
-         {{"f.bin", RepeatedData()}},
+         {{"f.bin", "{3 MiB}"}},
          {}},
         {"several MiB, one byte more than announced: refused",
-         {{"f.bin", "old"}},
-         false,
+         {},
+         "old",
          true,
          "< SIZE f.bin\n> 213 3145727\n" + RetrRepeated(),
          "The server sent more than the 3145727 bytes it announced for [f.bin]",
          {{"f.bin", "old"}},
          {}},
-        {"the unfinished download of the same version goes on",
-         {{partial, Partial()}},
+        // An unfinished download goes on once the bytes it holds were met again; a short one is compared
+        // whole, a long one over its last 64 KiB, and the server's times are never compared with ours.
+        {"a short unfinished download: compared whole, then gone on with",
+         Partial{"01234", 10, {}},
+         {},
          false,
-         false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmLongAgo + Retr("56789", 5),
+         "< SIZE f.bin\n> 213 10\n" + Retr("0123456789"),
          "",
          {{"f.bin", "0123456789"}},
          {}},
-        {"the remote file was regenerated since: afresh",
-         {{partial, Partial()}},
+        {"a long unfinished download: restarted 64 KiB before its end",
+         Partial{kLongHeld, 80000, {}},
+         {},
          false,
+         "< SIZE f.bin\n> 213 80000\n" + RetrRepeated(1250 - 64, 4096),
+         "",
+         {{"f.bin", "{long}"}},
+         {}},
+        {"another version of the same size, no time to tell: its bytes tell, afresh",
+         Partial{"AAAAA", 10, {}},
+         {},
+         false,
+         "< SIZE f.bin\n> 213 10\n" + Retr("BBBBBBBBBB") + Retr("BBBBBBBBBB"),
+         "",
+         {{"f.bin", "BBBBBBBBBB"}},
+         {discarded}},
+        {"the server names another time than the download began with: afresh",
+         Partial{"01234", 10, 1700000000},
+         {},
          false,
          "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20991231000000\n" + Retr("ABCDEFGHIJ"),
          "",
          {{"f.bin", "ABCDEFGHIJ"}},
          {}},
-        {"the remote file changed size since: afresh, without asking its time",
-         {{partial, Partial()}},
+        {"the same time: gone on with",
+         Partial{"01234", 10, 1700000000},
+         {},
          false,
+         "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20231114221320\n" + Retr("0123456789"),
+         "",
+         {{"f.bin", "0123456789"}},
+         {}},
+        {"the remote file changed size since: afresh",
+         Partial{"01234", 10, {}},
+         {},
          false,
          "< SIZE f.bin\n> 213 12\n" + Retr("0123456789ab"),
          "",
          {{"f.bin", "0123456789ab"}},
          {}},
-        {"REST answered, yet the whole file sent: fetched again whole",
-         {{partial, Partial()}},
+        {"REST answered, yet the whole file sent: the repeating bytes pass the comparison, the excess does "
+         "not; compared whole",
+         Partial{kLongHeld, 80000, {}},
+         {},
          false,
-         false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmLongAgo + Retr("0123456789", 5) + Retr("0123456789"),
+         "< SIZE f.bin\n> 213 80000\n" + RetrRepeated(1250, 4096, true) + RetrRepeated(1250),
          "",
-         {{"f.bin", "0123456789"}},
+         {{"f.bin", "{long}"}},
          {}},
-        {"REST refused: fetched whole",
-         {{partial, Partial()}},
+        {"REST answered, the file sent from its start and cut: nothing unproven is kept",
+         Partial{kLongHeld, 80000, {}},
+         {},
          false,
+         "< SIZE f.bin\n> 213 80000\n< EPSV\n> 229 ok ({epsv})\n< REST 4096\n> 350 Restarting\n< RETR f.bin\n"
+         "> 150 go\ndata " +
+             Repeated(5) + "\ndata-close\n> 426 cut\n",
+         "426 cut",
+         {{partial, "{long held}+trailer"}},
+         {}},
+        {"REST refused: compared whole",
+         Partial{kLongHeld, 80000, {}},
+         {},
          false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmLongAgo +
-             "< EPSV\n> 229 ok ({epsv})\n< REST 5\n> 502 No REST here\n" + Retr("0123456789"),
+         "< SIZE f.bin\n> 213 80000\n< EPSV\n> 229 ok ({epsv})\n< REST 4096\n> 502 No REST here\n" +
+             RetrRepeated(1250),
          "",
-         {{"f.bin", "0123456789"}},
+         {{"f.bin", "{long}"}},
          {}},
         {"overwrite: a copy is replaced once the new file is complete",
-         {{"f.bin", "the old copy"}},
-         false,
+         {},
+         "the old copy",
          true,
          "< SIZE f.bin\n> 213 10\n" + Retr("0123456789"),
          "",
          {{"f.bin", "0123456789"}},
          {}},
-        {"keep: a complete copy is left alone",
-         {{"f.bin", "0123456789"}},
-         false,
+        // OverwriteExisting off: the file under the final name is the user's unless its bytes prove it an
+        // unfinished copy of the remote file.
+        {"keep: a copy of the same size is left alone",
+         {},
+         "0123456789",
          false,
          "< SIZE f.bin\n> 213 10\n",
          "",
          {{"f.bin", "0123456789"}},
          {}},
         {"keep: a larger copy stays",
-         {{"f.bin", "0123456789 and more"}},
-         false,
+         {},
+         "0123456789 and more",
          false,
          "< SIZE f.bin\n> 213 10\n",
          "",
          {{"f.bin", "0123456789 and more"}},
          {"Local file kept [{out}/f.bin]: it is larger than the remote file"}},
-        {"keep: a shorter copy of the same version is resumed",
-         {{"f.bin", "01234"}},
+        {"keep: a shorter copy that begins the remote file is completed",
+         {},
+         "01234",
          false,
-         false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmLongAgo + Retr("56789", 5),
+         "< SIZE f.bin\n> 213 10\n" + Retr("0123456789"),
          "",
          {{"f.bin", "0123456789"}},
          {}},
-        {"keep: a shorter copy of an older version stays",
-         {{"f.bin", "01234"}},
-         true,
+        {"keep: a shorter copy of other bytes is the user's and stays",
+         {},
+         "user!",
          false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmRecent,
+         "< SIZE f.bin\n> 213 10\n" + Retr("0123456789"),
          "",
-         {{"f.bin", "01234"}},
-         {"Local file kept [{out}/f.bin]: the remote file is newer"}},
-        {"keep: REST ignored while resuming a copy: the copy is replaced only by the whole file",
-         {{"f.bin", "01234"}},
+         {{"f.bin", "user!"}},
+         {"Local file kept [{out}/f.bin]: it is not the beginning of the remote file"}},
+        {"keep: a long shorter copy, REST ignored: compared whole before the copy is replaced",
+         {},
+         kLongHeld,
          false,
-         false,
-         "< SIZE f.bin\n> 213 10\n" + kMdtmLongAgo + Retr("0123456789", 5) + Retr("0123456789"),
+         "< SIZE f.bin\n> 213 80000\n" + RetrRepeated(1250, 4096, true) + RetrRepeated(1250),
          "",
-         {{"f.bin", "0123456789"}},
+         {{"f.bin", "{long}"}},
+         {}},
+        {"keep: a cut while completing a copy leaves the copy as it was",
+         {},
+         "01234",
+         false,
+         "< SIZE f.bin\n> 213 10\n< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 150 go\ndata 0123456\n"
+         "data-close\nsleep 200\n> 426 cut\n",
+         "426 cut",
+         {{"f.bin", "01234"}, {partial, "0123456+trailer"}},
          {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ScriptedFtpServer server(kLogon + c.dialogue);
         test::TempDir local;
-        for (const auto& [name, content] : c.before) local.Write(name, content);
-        if (c.agedCopy) {
-            const timespec times[2] = {{kLongAgo, 0}, {kLongAgo, 0}};
-            ASSERT_EQ(::utimensat(AT_FDCWD, (local / "f.bin").c_str(), times, 0), 0);
-        }
+        if (c.partial) local.Write(partial, c.partial->For(server.Port()));
+        if (c.copy) local.Write("f.bin", *c.copy);
         FtpClient client;
         client.Timeout = 5000;
         client.OverwriteExisting = c.overwrite;

@@ -13,11 +13,13 @@
 namespace klvr {
 namespace {
 
-constexpr std::int64_t kThen = 1700000000;  // the local copy's time
+constexpr std::int64_t kThen = 1700000000;  // a time the server gave
 const RemoteTime kAsk{};
 const RemoteTime kNoTime = RemoteTime::Unavailable();
-const RemoteTime kOlder = RemoteTime::Known(kThen - 60);
-const RemoteTime kNewer = RemoteTime::Known(kThen + 60);
+const RemoteTime kSame = RemoteTime::Known(kThen);
+const RemoteTime kOther = RemoteTime::Known(kThen + 60);
+const std::string kHere = "origin-here";
+const std::string kElsewhere = "origin-elsewhere";
 
 const char* Name(FetchAction a) {
     switch (a) {
@@ -33,191 +35,484 @@ const char* Name(FetchAction a) {
             return "keep";
         case FetchAction::kAskTime:
             return "ask time";
+        case FetchAction::kAskHash:
+            return "ask hash";
     }
     return "?";
 }
 
-TEST(FetchPlan, DecidesFromTheCopyThePartialAndTheRemoteFile) {
-    const LocalCopyFacts shorter{400, kThen}, same{1000, kThen}, longer{1500, kThen};
-    // a partial download of the 1000-byte version begun at kThen, once without and once with its time
-    const PartialState partial{300, {1000, std::nullopt, kThen}};
-    const PartialState timedPartial{300, {1000, kThen - 60, kThen}};
-    const PartialState otherVersion{300, {900, std::nullopt, kThen}};
+TEST(FetchPlan, DecidesFromEvidenceNeverFromLengthOrTheLocalClockAlone) {
+    const LocalCopyFacts shorter{400, {}}, same{1000, {}}, longer{1500, {}}, empty{0, {}};
+    // copies we stored ourselves, with the version they were fetched from
+    const LocalCopyFacts storedTimed{1000, StoredOrigin{kHere, {1000, kThen}}};
+    const LocalCopyFacts storedUntimed{1000, StoredOrigin{kHere, {1000, std::nullopt}}};
+    const LocalCopyFacts storedElsewhere{1000, StoredOrigin{kElsewhere, {1000, kThen}}};
+    const LocalCopyFacts storedOtherSize{1000, StoredOrigin{kHere, {900, kThen}}};
+    // partial downloads of the 1000-byte version: without a time, with one, of another version, from
+    // another server or path
+    const PartialState partial{300, {kHere, 1000, std::nullopt, kThen}};
+    const PartialState timedPartial{300, {kHere, 1000, kThen, kThen}};
+    const PartialState otherVersion{300, {kHere, 900, std::nullopt, kThen}};
+    const PartialState foreign{300, {kElsewhere, 1000, kThen, kThen}};
+    const PartialState whole{1000, {kHere, 1000, std::nullopt, kThen}};
+    using H = HashVerdict;
     struct Case {
         const char* name;
         bool binary, keep;
         std::optional<std::int64_t> remoteSize;
         RemoteTime time;
+        bool hashOffered;
+        HashVerdict hash;
         std::optional<LocalCopyFacts> copy;
         std::optional<PartialState> partial;
         FetchAction action;
         std::int64_t from;
+        bool proven;
         const char* reason;
     };
+    const char* unproven = "nothing proves its content the same as the remote file's";
+    const char* changed = "the remote file changed since it was fetched";
     const Case cases[] = {
-        {"nothing there", true, true, 1000, kAsk, {}, {}, FetchAction::kFresh, 0, ""},
-        {"overwrite replaces a copy", true, false, 1000, kAsk, longer, {}, FetchAction::kFresh, 0, ""},
-        {"copy complete", true, true, 1000, kAsk, same, {}, FetchAction::kLeaveAlone, 0, ""},
-        {"copy complete, remote changed since",
+        {"nothing there",
          true,
          true,
          1000,
-         kNewer,
+         kAsk,
+         false,
+         H::kNotAsked,
+         {},
+         {},
+         FetchAction::kFresh,
+         0,
+         false,
+         ""},
+        {"overwrite replaces a copy",
+         true,
+         false,
+         1000,
+         kAsk,
+         false,
+         H::kNotAsked,
+         longer,
+         {},
+         FetchAction::kFresh,
+         0,
+         false,
+         ""},
+        // a copy of the same length proves nothing by its length; a server hash does
+        {"same size, no hash",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         same,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         unproven},
+        {"same size, hash offered",
+         true,
+         true,
+         1000,
+         kAsk,
+         true,
+         H::kNotAsked,
+         same,
+         {},
+         FetchAction::kAskHash,
+         0,
+         false,
+         ""},
+        {"same size, hash equal",
+         true,
+         true,
+         1000,
+         kAsk,
+         true,
+         H::kEqual,
+         same,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         true,
+         ""},
+        {"same size, hash differs",
+         true,
+         true,
+         1000,
+         kAsk,
+         true,
+         H::kDiffers,
          same,
          {},
          FetchAction::kKeep,
          0,
-         "the remote file is newer"},
+         false,
+         "its content differs from the remote file"},
+        {"same size, hash refused",
+         true,
+         true,
+         1000,
+         kAsk,
+         true,
+         H::kUnavailable,
+         same,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         unproven},
+        // our own record of the copy proves it while the server names the same version
+        {"stored, time unknown yet",
+         true,
+         true,
+         1000,
+         kAsk,
+         false,
+         H::kNotAsked,
+         storedTimed,
+         {},
+         FetchAction::kAskTime,
+         0,
+         false,
+         ""},
+        {"stored, same version",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         storedTimed,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         true,
+         ""},
+        {"stored, remote time changed",
+         true,
+         true,
+         1000,
+         kOther,
+         false,
+         H::kNotAsked,
+         storedTimed,
+         {},
+         FetchAction::kKeep,
+         0,
+         false,
+         changed},
+        {"stored, remote size changed",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         storedOtherSize,
+         {},
+         FetchAction::kKeep,
+         0,
+         false,
+         changed},
+        {"stored without a time: the length alone proves nothing",
+         true,
+         true,
+         1000,
+         kNoTime,
+         false,
+         H::kNotAsked,
+         storedUntimed,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         unproven},
+        {"stored from another server or path",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         storedElsewhere,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         unproven},
+        {"stored, time refused now",
+         true,
+         true,
+         1000,
+         kNoTime,
+         false,
+         H::kNotAsked,
+         storedTimed,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         unproven},
         {"copy larger",
          true,
          true,
          1000,
          kAsk,
+         false,
+         H::kNotAsked,
          longer,
          {},
          FetchAction::kKeep,
          0,
+         false,
          "it is larger than the remote file"},
-        {"copy shorter: the time decides", true, true, 1000, kAsk, shorter, {}, FetchAction::kAskTime, 0, ""},
-        {"copy shorter, remote not newer",
-         true,
-         true,
-         1000,
-         kOlder,
-         shorter,
-         {},
-         FetchAction::kResumeCopy,
-         400,
-         ""},
-        {"copy shorter, remote regenerated",
-         true,
-         true,
-         1000,
-         kNewer,
-         shorter,
-         {},
-         FetchAction::kKeep,
-         0,
-         "the remote file is newer"},
-        {"copy shorter, no time to tell",
-         true,
-         true,
-         1000,
-         kNoTime,
-         shorter,
-         {},
-         FetchAction::kKeep,
-         0,
-         "the server gives no time to tell whether it is the same version"},
-        {"copy, no remote size",
+        {"no remote size",
          true,
          true,
          std::nullopt,
          kAsk,
-         same,
-         {},
-         FetchAction::kKeep,
-         0,
-         "the server gives no size to compare it with"},
-        {"text copy", false, true, std::nullopt, kAsk, shorter, {}, FetchAction::kLeaveAlone, 0, ""},
-        {"text copy, remote newer",
          false,
-         true,
-         std::nullopt,
-         kNewer,
+         H::kNotAsked,
          shorter,
          {},
          FetchAction::kKeep,
          0,
-         "the remote file is newer"},
-        {"partial: the time decides", true, true, 1000, kAsk, {}, partial, FetchAction::kAskTime, 0, ""},
-        {"partial, remote unchanged since it began",
-         true,
-         true,
-         1000,
-         kOlder,
-         {},
-         partial,
-         FetchAction::kResumePartial,
-         300,
-         ""},
-        {"partial, remote changed after it began",
-         true,
-         true,
-         1000,
-         kNewer,
-         {},
-         partial,
-         FetchAction::kFresh,
-         0,
-         ""},
-        {"partial, server gives no time: the size decides",
+         false,
+         "the server gives no size to compare it with"},
+        // a shorter copy may be the beginning of the remote file: its bytes decide, not a time
+        {"copy shorter, no time",
          true,
          true,
          1000,
          kNoTime,
+         false,
+         H::kNotAsked,
+         shorter,
+         {},
+         FetchAction::kResumeCopy,
+         400,
+         false,
+         ""},
+        {"copy shorter, any time",
+         true,
+         true,
+         1000,
+         kOther,
+         false,
+         H::kNotAsked,
+         shorter,
+         {},
+         FetchAction::kResumeCopy,
+         400,
+         false,
+         ""},
+        {"copy empty",
+         true,
+         true,
+         1000,
+         kAsk,
+         false,
+         H::kNotAsked,
+         empty,
+         {},
+         FetchAction::kKeep,
+         0,
+         false,
+         "it is empty, and nothing proves it an unfinished copy"},
+        {"text copy",
+         false,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         shorter,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         false,
+         "a text copy cannot be compared with the remote file"},
+        {"text copy we stored",
+         false,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         storedTimed,
+         {},
+         FetchAction::kLeaveAlone,
+         0,
+         true,
+         ""},
+        {"copy beside a partial wins", true, true, 1000, kAsk, false, H::kNotAsked, shorter, partial,
+         FetchAction::kResumeCopy, 400, false, ""},
+        // partial downloads
+        {"partial without a time: its bytes decide",
+         true,
+         true,
+         1000,
+         kNoTime,
+         false,
+         H::kNotAsked,
          {},
          partial,
          FetchAction::kResumePartial,
          300,
+         false,
          ""},
-        {"partial with the remote time, same time",
+        {"partial, server time never compared with the local clock",
          true,
          true,
          1000,
-         kOlder,
+         kOther,
+         false,
+         H::kNotAsked,
+         {},
+         partial,
+         FetchAction::kResumePartial,
+         300,
+         false,
+         ""},
+        {"timed partial: the time decides",
+         true,
+         true,
+         1000,
+         kAsk,
+         false,
+         H::kNotAsked,
+         {},
+         timedPartial,
+         FetchAction::kAskTime,
+         0,
+         false,
+         ""},
+        {"timed partial, same time",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
          {},
          timedPartial,
          FetchAction::kResumePartial,
          300,
+         false,
          ""},
-        {"partial with the remote time, another time",
+        {"timed partial, other time",
          true,
          true,
          1000,
-         RemoteTime::Known(kThen - 61),
+         kOther,
+         false,
+         H::kNotAsked,
          {},
          timedPartial,
          FetchAction::kFresh,
          0,
+         false,
          ""},
-        {"partial of another size", true, true, 1000, kOlder, {}, otherVersion, FetchAction::kFresh, 0, ""},
-        // all bytes there and still no success: the server called that transfer failed
-        {"partial holding every byte",
+        {"timed partial, time refused now",
          true,
          true,
-         300,
-         kOlder,
+         1000,
+         kNoTime,
+         false,
+         H::kNotAsked,
          {},
-         PartialState{300, {300, std::nullopt, kThen}},
+         timedPartial,
+         FetchAction::kResumePartial,
+         300,
+         false,
+         ""},
+        {"partial of another size",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         {},
+         otherVersion,
          FetchAction::kFresh,
          0,
+         false,
          ""},
-        {"partial beside a copy that is overwritten", true, false, 1000, kOlder, same, partial,
-         FetchAction::kResumePartial, 300, ""},
-        {"partial in a text transfer", false, false, 1000, kOlder, {}, partial, FetchAction::kFresh, 0, ""},
+        {"partial from another server or path",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         {},
+         foreign,
+         FetchAction::kFresh,
+         0,
+         false,
+         ""},
+        {"partial holding everything",
+         true,
+         true,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         {},
+         whole,
+         FetchAction::kFresh,
+         0,
+         false,
+         ""},
+        {"partial beside a copy that is overwritten", true, false, 1000, kSame, false, H::kNotAsked, same,
+         timedPartial, FetchAction::kResumePartial, 300, false, ""},
+        {"partial in a text transfer",
+         false,
+         false,
+         1000,
+         kSame,
+         false,
+         H::kNotAsked,
+         {},
+         partial,
+         FetchAction::kFresh,
+         0,
+         false,
+         ""},
         {"partial, no remote size",
          true,
          true,
          std::nullopt,
-         kOlder,
+         kSame,
+         false,
+         H::kNotAsked,
          {},
          partial,
          FetchAction::kFresh,
          0,
+         false,
          ""},
     };
     for (const Case& c : cases) {
         FetchFacts facts;
         facts.binary = c.binary;
         facts.keepExisting = c.keep;
+        facts.origin = kHere;
         facts.remoteSize = c.remoteSize;
         facts.remoteTime = c.time;
+        facts.hashOffered = c.hashOffered;
+        facts.copyHash = c.hash;
         facts.copy = c.copy;
         facts.partial = c.partial;
         const FetchPlan plan = PlanFetch(facts);
         EXPECT_STREQ(Name(plan.action), Name(c.action)) << c.name;
         EXPECT_EQ(plan.from, c.from) << c.name;
+        EXPECT_EQ(plan.proven, c.proven) << c.name;
         EXPECT_EQ(plan.reason, c.reason) << c.name;
     }
 }
@@ -242,32 +537,50 @@ TEST(Completion, BinaryNeedsTheAnnouncedSizeTextTrustsTheReply) {
         EXPECT_EQ(IncompleteTransfer({c.binary, c.announced, c.onDisk, c.confirmed}), c.problem) << c.onDisk;
 }
 
-TEST(DeleteDecision, OnlyWhatIsProven) {
-    CopyProof fetched;
-    CopyProof sameSize{false, true, kThen, std::nullopt};
-    CopyProof sameSizeTimed{false, true, kThen, kThen};
-    CopyProof unmeasured{false, false, kThen, std::nullopt};  // a text copy left alone
+TEST(DeleteDecision, OnlyWhatIsProvenAndStillTheSameVersion) {
+    const CopyProof fetched{true, {}, {1000, kThen}};
+    const CopyProof fetchedUntimed{true, {}, {1000, std::nullopt}};
+    const CopyProof unproven{
+        false, "nothing proves its content the same as the remote file's", {1000, kThen}};
+    const CopyProof unprovenSilent{false, {}, {}};
     struct Case {
         const char* name;
         CopyProof proof;
-        RemoteTime time;
+        RemoteVersion now;
         DeleteVerdict::Action action;
         const char* reason;
     };
     const Case cases[] = {
-        {"fetched by this attempt", fetched, kAsk, DeleteVerdict::kDelete, ""},
-        {"same size: the time decides", sameSize, kAsk, DeleteVerdict::kAskTime, ""},
-        {"same size, remote not newer", sameSize, kOlder, DeleteVerdict::kDelete, ""},
-        {"same size, remote stamped on the copy", sameSizeTimed, kAsk, DeleteVerdict::kDelete, ""},
-        {"same size, remote changed", sameSize, kNewer, DeleteVerdict::kKeep,
-         "it is newer than the local copy of the same size"},
-        {"same size, no time", sameSize, kNoTime, DeleteVerdict::kKeep,
-         "the server gives no time to prove the local copy the same"},
-        {"not comparable", unmeasured, kOlder, DeleteVerdict::kKeep,
+        {"fetched, the server names the same version", fetched, {1000, kThen}, DeleteVerdict::kDelete, ""},
+        {"fetched, replaced by a newer version of the same size",
+         fetched,
+         {1000, kThen + 1},
+         DeleteVerdict::kKeep,
+         "it changed on the server since it was fetched (its time differs)"},
+        {"fetched, replaced by another size",
+         fetched,
+         {1001, kThen},
+         DeleteVerdict::kKeep,
+         "it changed on the server since it was fetched (its size differs)"},
+        {"fetched, the server gives nothing more now", fetched, {}, DeleteVerdict::kDelete, ""},
+        {"fetched without a time: the size is compared",
+         fetchedUntimed,
+         {1000, kThen},
+         DeleteVerdict::kDelete,
+         ""},
+        {"unproven copy",
+         unproven,
+         {1000, kThen},
+         DeleteVerdict::kKeep,
+         "nothing proves its content the same as the remote file's"},
+        {"unproven without a reason",
+         unprovenSilent,
+         {},
+         DeleteVerdict::kKeep,
          "the local copy could not be proven the same"},
     };
     for (const Case& c : cases) {
-        const DeleteVerdict verdict = DecideDelete(c.proof, c.time);
+        const DeleteVerdict verdict = DecideDelete(c.proof, c.now);
         EXPECT_EQ(verdict.action, c.action) << c.name;
         EXPECT_EQ(verdict.reason, c.reason) << c.name;
     }
@@ -285,21 +598,29 @@ TEST(UnpackRoom, FreeSpaceAndRatioAboveOneGibibyte) {
 }
 
 TEST(PartialFile, TrailerNamesTheVersionAndProvesTheLength) {
-    const PartialVersion v{1000, 1699999940, kThen};
+    const PartialVersion v{OriginDigest("ftp.example.com", 21, "alice", "/out/f.bin"), 1000, 1699999940,
+                           kThen};
     const std::string trailer = PartialTrailer(v, 300);
     ASSERT_EQ(trailer.size(), kPartialTrailerSize);
     const auto state = ReadPartialTrailer(trailer, 300 + kPartialTrailerSize);
     ASSERT_TRUE(state);
     EXPECT_EQ(state->length, 300);
     EXPECT_EQ(state->version, v);
-    EXPECT_EQ(
-        ReadPartialTrailer(PartialTrailer({1000, std::nullopt, kThen}, 0), kPartialTrailerSize)->version,
-        (PartialVersion{1000, std::nullopt, kThen}));
+    EXPECT_EQ(ReadPartialTrailer(PartialTrailer({kHere, 1000, std::nullopt, kThen}, 0), kPartialTrailerSize)
+                  ->version,
+              (PartialVersion{kHere, 1000, std::nullopt, kThen}));
+    // the same path of another account, port or server is another origin
+    EXPECT_NE(v.origin, OriginDigest("ftp.example.com", 21, "bob", "/out/f.bin"));
+    EXPECT_NE(v.origin, OriginDigest("ftp.example.com", 2121, "alice", "/out/f.bin"));
+    EXPECT_NE(v.origin, OriginDigest("ftp.example.com", 21, "alice", "/out/g.bin"));
     // bytes that are not a trailer, a trailer that does not fit the file, more held than the version has
     EXPECT_FALSE(ReadPartialTrailer(std::string(kPartialTrailerSize, 'x'), 500));
     EXPECT_FALSE(ReadPartialTrailer(trailer, 301 + kPartialTrailerSize));
+    EXPECT_FALSE(ReadPartialTrailer(PartialTrailer({kHere, 100, std::nullopt, kThen}, 300),
+                                    300 + kPartialTrailerSize));
+    // a trailer that names no origin proves nothing
     EXPECT_FALSE(
-        ReadPartialTrailer(PartialTrailer({100, std::nullopt, kThen}, 300), 300 + kPartialTrailerSize));
+        ReadPartialTrailer(PartialTrailer({"", 1000, std::nullopt, kThen}, 300), 300 + kPartialTrailerSize));
 
     EXPECT_EQ(PartialFileName("report.bin"), ".report.bin.klvr-part");
     const std::string longName(250, 'n');

@@ -1,27 +1,27 @@
 #pragma once
-// Whether a remote file may be deleted after its download: only when this attempt fetched it whole, or
-// when the local copy left in place has its size and is not older than the remote file (a download
-// stamps its copy with the remote time where the listing gives it, else with the time it completed).
-// Nothing here touches the network; the run asks for the remote time only when the verdict says so.
+// Whether a remote file may be deleted after its download: only when its local copy is proven (stored
+// whole by this run, or shown identical), and only while the server, asked again right before the
+// delete, still names the version that was fetched. FTP has no conditional delete, so a file replaced
+// between that question and the delete cannot be caught; everything before it can.
 #include <string>
 
 #include "transfer/ftp/copy_proof.h"
-#include "transfer/ftp/fetch_plan.h"
 
 namespace klvr {
 
 class FtpClient;
 
 struct DeleteVerdict {
-    enum Action { kDelete, kAskTime, kKeep };
+    enum Action { kDelete, kKeep };
     Action action = kKeep;
     std::string reason;  // for kKeep: why the remote file stays
 };
 
-// remoteTime: what is known of the remote file's time beyond proof.remoteModified.
-DeleteVerdict DecideDelete(const CopyProof& proof, RemoteTime remoteTime);
+// now: what the server says of the remote file right before the delete.
+DeleteVerdict DecideDelete(const CopyProof& proof, const RemoteVersion& now);
 
-// DecideDelete for remoteName, asking the server for its time (MDTM) only when the verdict needs it.
+// DecideDelete for remoteName, asking the server again (MLST, else SIZE and MDTM) when the copy is
+// proven.
 DeleteVerdict JudgeDelete(FtpClient& ftp, const std::string& remoteName, const CopyProof& proof);
 
 }  // namespace klvr

@@ -80,6 +80,7 @@ void ConfigureSession(FtpClient& ftp) {
     ftp.Security = *code;
     // What a download may do to files already there, and the folder below which no link is followed.
     ftp.OverwriteExisting = IsOn(s.OverwriteExisting);
+    ftp.CheckBeforeDelete = IsOn(s.DeleteAfterDownload);
     std::string root = s.LocalDir;
     ftp.LocalRoot = NormalizePath(root, false);
 }

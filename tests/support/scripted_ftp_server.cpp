@@ -238,15 +238,20 @@ void ScriptedFtpServer::Run() {
                     SendAll(control, "500 Not in the script\r\n");
                     break;
                 }
-            } else if (step.rfind("data-repeat ", 0) == 0) {
-                std::istringstream in(step.substr(12));
+            } else if (step.rfind("data-repeat ", 0) == 0 || step.rfind("data-offer ", 0) == 0) {
+                const bool offer = step.rfind("data-offer ", 0) == 0;
+                std::istringstream in(step.substr(offer ? 11 : 12));
                 long count = 0;
                 in >> count;
                 std::string text;
                 std::getline(in, text);
                 text = Unescape(Trim(text));
                 int fd = dataConnection();
-                for (long i = 0; i < count; ++i) SendAll(fd, text);
+                try {
+                    for (long i = 0; i < count; ++i) SendAll(fd, text);
+                } catch (const std::runtime_error&) {
+                    if (!offer) throw;  // a client that stops reading an offer ends only the offer
+                }
             } else if (step == "data-close") {
                 CloseFd(dataConnection());
             } else if (step == "data-reset") {

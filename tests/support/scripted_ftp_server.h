@@ -8,6 +8,7 @@
 //   < pattern         expect a command: exact, or a prefix when the pattern ends in "*" (escapes as for data)
 //   data text         send text on the data connection (escapes \r \n \t \\ \xHH)
 //   data-repeat N t   send text t N times
+//   data-offer N t    the same, but a client that stops reading ends the sending, not the dialogue
 //   data-close        close the data connection
 //   data-reset        drop the data connection with a reset
 //   active            connect to the address of the last PORT / EPRT command as the data connection

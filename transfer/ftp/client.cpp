@@ -146,4 +146,9 @@ std::optional<std::int64_t> FtpClient::ModifiedTime(const std::string& remoteNam
     });
 }
 
+RemoteVersion FtpClient::CurrentVersion(const std::string& remoteName, const RemoteVersion& wanted) {
+    return impl_->Run(kProgressCommand,
+                      [&](Waiter& waiter) { return impl_->CurrentVersion(remoteName, wanted, waiter); });
+}
+
 }  // namespace klvr

@@ -80,6 +80,10 @@ class FtpClient {
     // The local folder below which no symbolic link is followed; Get and MGet create nothing through one.
     // The folder itself may be a link. Empty: the folder of each local path is taken as given.
     std::string LocalRoot;
+    // The caller deletes remote files once their copies are proven: Get then learns the remote file's
+    // exact time before its transfer where the listing gives none, so that CurrentVersion can tell a
+    // file replaced meanwhile.
+    bool CheckBeforeDelete = false;
 
     int State() const;  // 2 connected, 0 closed
     // The remote name of the file whose data Get or MGet moves now (or moved last).
@@ -120,6 +124,9 @@ class FtpClient {
     // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
     // none.
     std::optional<std::int64_t> ModifiedTime(const std::string& remoteName);
+    // What the server says of the remote file now (MLST, else SIZE and MDTM for the facts that wanted
+    // holds); a fact the server does not give stays empty.
+    RemoteVersion CurrentVersion(const std::string& remoteName, const RemoteVersion& wanted);
 
     // ---- events (called on the thread of the running call) ----
     std::function<void(int operation, int status, const std::string& text, std::int64_t done,

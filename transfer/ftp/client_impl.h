@@ -73,6 +73,9 @@ struct FtpClient::Impl {
     void LearnFeatures(Waiter& waiter);
     std::string WorkingFolder(Waiter& waiter);
     void ChangeFolder(const std::string& path, Waiter& waiter);
+    // name as a path from the logon folder, spelled as this session's folder changes spelled it: the
+    // same command names the same file the same way in every run, without asking the server.
+    std::string RemotePathOf(const std::string& name) const;
 
     // ---- data connections (data_transfer.cpp) ----
     struct DataLink;
@@ -101,6 +104,12 @@ struct FtpClient::Impl {
     void MGet(const std::string& pattern, const std::string& localFolder, FileList& list, Waiter& waiter);
     // MDTM; unavailable when the server refuses it.
     RemoteTime ModifiedTime(const std::string& remoteName, Waiter& waiter);
+    // What the server says of the remote file now: MLST where offered, else SIZE and MDTM for the facts
+    // that wanted holds.
+    RemoteVersion CurrentVersion(const std::string& remoteName, const RemoteVersion& wanted, Waiter& waiter);
+    // The server's hash of remoteName, compared with the first length bytes of the file at fd: the
+    // verdict, unavailable when the server offers no hash or gives none.
+    HashVerdict CompareHash(const std::string& remoteName, int fd, std::int64_t length, Waiter& waiter);
 
     FtpClient& self;
     AbortSignal abort;  // first, so that it outlives every socket registered with it
@@ -113,13 +122,17 @@ struct FtpClient::Impl {
     // what the session knows
     std::string targetHost;
     std::uint16_t targetPort = 21;
-    bool tunnelled = false;  // control and data connections go through a SOCKS or HTTP proxy
+    std::string logonUser;
+    std::string workingFolder;  // the folder changes since the logon, joined; "" for the logon folder
+    bool tunnelled = false;     // control and data connections go through a SOCKS or HTTP proxy
     SocketAddress controlPeer;
     bool protectData = false;
     char currentType = 0;
     bool epsvRefused = false;
     ServerFeatures features;
     bool mlsdRefused = false;   // offered in FEAT, yet not understood
+    bool mlstRefused = false;   // the same for MLST of one file
+    bool hashRefused = false;   // the hash command of FEAT is refused
     bool restUnusable = false;  // the server refused REST, or answered it and sent the file from its start
     // The server's reply to RETR names the file's size, as SIZE gave it: a fresh download needs no SIZE
     // of its own then, which saves a round trip per file.

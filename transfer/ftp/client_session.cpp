@@ -82,6 +82,13 @@ std::string FtpClient::Impl::WorkingFolder(Waiter& waiter) {
 void FtpClient::Impl::ChangeFolder(const std::string& path, Waiter& waiter) {
     if (path.empty()) throw FtpError("No remote folder given");
     ExpectPositive(Command("CWD " + path, waiter));
+    workingFolder = RemotePathOf(path);
+}
+
+std::string FtpClient::Impl::RemotePathOf(const std::string& name) const {
+    if (workingFolder.empty() || (!name.empty() && name.front() == '/')) return name;
+    if (workingFolder.back() == '/') return workingFolder + name;
+    return workingFolder + "/" + name;
 }
 
 void FtpClient::Impl::Login(const std::string& host, const std::string& user, const std::string& password,
@@ -96,6 +103,8 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;
     targetPort = CheckedPort(port, 21, "RemotePort");
+    logonUser = user;
+    workingFolder.clear();
     int kind = self.ProxyType;
     if (kind < kProxyNone || kind > kProxyPipe) throw FtpError("Unknown ProxyType " + std::to_string(kind));
     SecurityPlan plan = PlanSecurity(self.Security, self.SecurityProtocol);

@@ -1,8 +1,9 @@
 #pragma once
 // What a download proved about the local copy of a remote file, and so whether the remote file may be
 // deleted afterwards.
-#include <cstdint>
-#include <optional>
+#include <string>
+
+#include "transfer/ftp/file_evidence.h"
 
 namespace klvr {
 
@@ -13,10 +14,11 @@ enum class FetchOutcome {
 };
 
 struct CopyProof {
-    bool fetched = true;                         // stored completely by this attempt
-    bool sameSize = false;                       // left alone: binary, with the remote file's size
-    std::int64_t copyModified = 0;               // left alone: the copy's time, seconds since 1970
-    std::optional<std::int64_t> remoteModified;  // the remote file's time where it is known already
+    // The local copy holds the remote file: stored whole by this call, or shown identical (an equal
+    // server hash, or our own record of having stored this very version).
+    bool proven = false;
+    std::string reason;     // when not proven: why the remote file must stay
+    RemoteVersion version;  // what the server said of the remote file when the copy was made or proven
 };
 
 struct FetchResult {

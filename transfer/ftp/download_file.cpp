@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "transfer/ftp/ftp_error.h"
+#include "transfer/ftp/stored_origin.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -53,17 +55,33 @@ DownloadFile DownloadFile::ContinuePartial(const LocalFolder& folder, const std:
     return file;
 }
 
-DownloadFile DownloadFile::AppendToCopy(const LocalFolder& folder, const std::string& name,
-                                        std::int64_t length) {
-    int fd = folder.OpenFile(name, O_RDWR);
-    if (fd < 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
-    DownloadFile file(folder, name, "", fd, length, std::nullopt);
+DownloadFile DownloadFile::FromCopy(const LocalFolder& folder, const std::string& name, std::int64_t length,
+                                    std::optional<PartialVersion> resumable) {
+    UniqueFd copy(folder.OpenFile(name, O_RDONLY | O_NONBLOCK));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: not a file");
-    if (st.st_size != length || ::lseek(fd, length, SEEK_SET) < 0) {
+    if (copy.get() < 0 || ::fstat(copy.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+    if (st.st_size != length) {
         throw FtpError("Cannot resume [" + folder.PathOf(name) + "] at byte " + std::to_string(length) +
                        ": it changed while the download began");
+    }
+    DownloadFile file = Fresh(folder, name, std::move(resumable));
+    file.start_ = length;
+    off_t in = 0;
+    while (in < length) {
+        const ssize_t n =
+            ::copy_file_range(copy.get(), &in, file.fd_, nullptr, static_cast<std::size_t>(length - in), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
+            char buffer[64 * 1024];
+            const ssize_t got = ::pread(copy.get(), buffer, sizeof buffer, in);
+            if (got <= 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+            file.Write(
+                std::string_view(buffer, static_cast<std::size_t>(std::min<std::int64_t>(got, length - in))));
+            in += got;
+            continue;
+        }
+        if (n <= 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
     }
     return file;
 }
@@ -74,7 +92,8 @@ DownloadFile::DownloadFile(DownloadFile&& other) noexcept
       partial_(std::move(other.partial_)),
       fd_(other.fd_),
       start_(other.start_),
-      version_(other.version_),
+      version_(std::move(other.version_)),
+      provenEnd_(other.provenEnd_),
       takesPipe_(other.takesPipe_) {
     other.fd_ = -1;
     other.partial_.clear();
@@ -82,11 +101,15 @@ DownloadFile::DownloadFile(DownloadFile&& other) noexcept
 
 DownloadFile::~DownloadFile() {
     if (fd_ < 0) return;
+    std::int64_t length = BytesOnDisk();
+    if (provenEnd_ && length > *provenEnd_) {
+        // bytes that were not proven to continue the same content do not stay
+        if (::ftruncate(fd_, *provenEnd_) == 0) length = *provenEnd_;
+    }
     if (partial_.empty()) {
         Close();
         return;
     }
-    const std::int64_t length = BytesOnDisk();
     // only an unfinished download is worth going on with: all bytes there and still no success means the
     // server itself called the transfer failed
     if (version_ && length > 0 && length < version_->size) {
@@ -147,26 +170,34 @@ std::int64_t DownloadFile::BytesOnDisk() const {
     return static_cast<std::int64_t>(st.st_size);
 }
 
-bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace) {
+bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
+                          const std::optional<StoredOrigin>& origin) {
     if (modified) {
-        // the copy carries the remote file's time, as mirrors do, so a later run can tell it apart from a
-        // newer remote version
+        // the copy carries the remote file's time, as mirrors do
         const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified), 0}};
         ::futimens(fd_, times);
     }
+    bool stored = true;
+    if (!partial_.empty()) {
+        try {
+            if (replace) {
+                folder_.Rename(partial_, name_);
+            } else if (!folder_.RenameNoReplace(partial_, name_)) {
+                folder_.Remove(partial_);
+                stored = false;
+            }
+        } catch (...) {
+            Discard();
+            throw;
+        }
+        partial_.clear();
+    }
+    // written last, once the file has its name and times, so that any later change shows
+    if (stored && origin) WriteStoredOrigin(fd_, *origin);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + ErrorText());
-    if (partial_.empty()) return true;
-    const std::string partial = std::move(partial_);
-    partial_.clear();
-    if (replace) {
-        folder_.Rename(partial, name_);
-        return true;
-    }
-    if (folder_.RenameNoReplace(partial, name_)) return true;
-    folder_.Remove(partial);
-    return false;
+    return stored;
 }
 
 void DownloadFile::Discard() {

@@ -3,13 +3,14 @@
 // takes the final name only once it is complete, so a failed transfer never truncates, replaces or leaves
 // half of a file under its final name. A binary download that stops early keeps its bytes there, with a
 // trailer naming the remote version, for a later attempt to go on with. Only an unfinished copy that the
-// caller proved to belong to the same remote version is appended to in place.
+// caller found to be the beginning of the remote file is gone on with, in a partial file of its own.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "transfer/ftp/file_evidence.h"
 #include "transfer/ftp/local_folder.h"
 #include "transfer/ftp/partial_file.h"
 
@@ -27,13 +28,16 @@ class DownloadFile {
     // The partial file of name, written on after its state.length bytes.
     static DownloadFile ContinuePartial(const LocalFolder& folder, const std::string& name,
                                         const PartialState& state);
-    // The file name itself, written on after its first length bytes.
-    static DownloadFile AppendToCopy(const LocalFolder& folder, const std::string& name, std::int64_t length);
+    // A new partial file for name holding the first length bytes of the file name itself, written on
+    // after them: the file under the final name stays as it is until the download is complete.
+    static DownloadFile FromCopy(const LocalFolder& folder, const std::string& name, std::int64_t length,
+                                 std::optional<PartialVersion> resumable);
 
     DownloadFile(DownloadFile&& other) noexcept;
     DownloadFile& operator=(DownloadFile&&) = delete;
     // Neither committed nor discarded: a resumable partial file short of its version's size keeps its
-    // bytes and gets its trailer, an appended copy keeps what arrived, any other partial file is removed.
+    // proven bytes and gets its trailer, an appended copy keeps what arrived proven, any other partial
+    // file is removed.
     ~DownloadFile();
 
     void Write(std::string_view bytes);
@@ -42,13 +46,18 @@ class DownloadFile {
     void WriteFromPipe(int pipe, std::size_t count);
     bool TakesPipe() const { return takesPipe_; }
     // The remote version became known once the download had begun: stopping early keeps the bytes.
-    void SetResumable(PartialVersion version) { version_ = version; }
+    void SetResumable(PartialVersion version) { version_ = std::move(version); }
+    // Bytes beyond end are not proven to continue the same content (a resumed transfer whose first
+    // bytes are still to be compared): a stop keeps only the first end bytes. Nothing: all are proven.
+    void KeepOnlyUpTo(std::optional<std::int64_t> end) { provenEnd_ = end; }
+    std::int64_t Start() const { return start_; }
     std::int64_t BytesOnDisk() const;
     int Fd() const { return fd_; }
-    // Stamps the file with modified (when given), closes it and gives a partial file the final name. With
-    // replace false a file that appeared under that name meanwhile stays: the result is then false and
-    // the download is dropped.
-    bool Commit(std::optional<std::int64_t> modified, bool replace = true);
+    // Stamps the file with modified (when given), gives a partial file the final name, records where it
+    // came from (when given) and closes it. With replace false a file that appeared under that name
+    // meanwhile stays: the result is then false and the download is dropped.
+    bool Commit(std::optional<std::int64_t> modified, bool replace = true,
+                const std::optional<StoredOrigin>& origin = std::nullopt);
     // Drops what this download wrote: the partial file is removed, an appended copy cut back.
     void Discard();
 
@@ -69,6 +78,7 @@ class DownloadFile {
     int fd_ = -1;
     std::int64_t start_ = 0;  // bytes that were there before this download
     std::optional<PartialVersion> version_;
+    std::optional<std::int64_t> provenEnd_;
     bool takesPipe_ = true;
 };
 

@@ -1,22 +1,29 @@
 // Get and MGet: where the bytes land, text conversions, resuming, the check that a file is whole, ZIP
 // unpacking and the folder walk.
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 #include <limits>
+#include <set>
 
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
 #include "transfer/ftp/local_paths.h"
 #include "transfer/ftp/partial_file.h"
+#include "transfer/ftp/remote_hash.h"
 #include "transfer/ftp/reply_values.h"
+#include "transfer/ftp/stale_partials.h"
+#include "transfer/ftp/stored_origin.h"
 #include "transfer/ftp/text_converter.h"
 #include "transfer/ftp/zip_unpack.h"
 #include "util/printable_text.h"
+#include "util/unique_fd.h"
 
 namespace klvr {
 namespace {
@@ -29,16 +36,32 @@ class ExcessData : public FtpError {
     using FtpError::FtpError;
 };
 
-class FileSink : public DataSink {
+// The first bytes of a resumed transfer differ from the bytes held for the same place.
+class OverlapMismatch : public FtpError {
   public:
-    // Without a limit, onAnnounced set means the server's reply to RETR is to name it.
-    FileSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit,
-             std::function<void(std::int64_t)> onAnnounced = {})
+    using FtpError::FtpError;
+};
+
+// A resumed transfer starts this far before the end of what is held, and those bytes are compared with
+// the ones held before anything is appended.
+constexpr std::int64_t kOverlap = 64 * 1024;
+
+class FileDataSink : public DataSink {
+  public:
+    // Without a limit, onAnnounced set means the server's reply to RETR is to name it. The first overlap
+    // bytes are compared with the file's bytes from overlapAt on and not written; onProven runs once
+    // they all matched.
+    FileDataSink(DownloadFile& file, TextConverter::Mode mode, std::optional<std::int64_t> limit,
+                 std::function<void(std::int64_t)> onAnnounced = {}, std::int64_t overlapAt = 0,
+                 std::int64_t overlap = 0, std::function<void()> onProven = {})
         : file_(file),
           converter_(mode),
           binary_(mode == TextConverter::Mode::Binary),
           limit_(limit),
-          onAnnounced_(std::move(onAnnounced)) {}
+          onAnnounced_(std::move(onAnnounced)),
+          overlapAt_(overlapAt),
+          overlap_(overlap),
+          onProven_(std::move(onProven)) {}
     bool Announced(std::int64_t bytes) override {
         if (limit_ || !onAnnounced_) return false;
         limit_ = bytes;
@@ -50,12 +73,13 @@ class FileSink : public DataSink {
         // stopped before the first byte too many reaches the file
         if (limit_ && n > *limit_ - received_) throw ExcessData("more data than announced");
         received_ += n;
-        file_.Write(converter_.Convert(bytes));
+        if (overlap_ > 0) bytes.remove_prefix(Compare(bytes));
+        if (!bytes.empty()) file_.Write(converter_.Convert(bytes));
     }
     // Binary bytes go to the file as they come, up to the announced size; a byte beyond it must come
-    // through Write, which refuses it.
+    // through Write, which refuses it, and so must the bytes still to be compared.
     std::size_t PipeRoom() const override {
-        if (!binary_ || !file_.TakesPipe()) return 0;
+        if (!binary_ || !file_.TakesPipe() || overlap_ > 0) return 0;
         if (!limit_) return std::numeric_limits<std::size_t>::max();
         // bytes that came before the size was named may already be beyond it
         return static_cast<std::size_t>(std::max<std::int64_t>(0, *limit_ - received_));
@@ -64,16 +88,52 @@ class FileSink : public DataSink {
         received_ += static_cast<std::int64_t>(count);
         file_.WriteFromPipe(pipe, count);
     }
+    // A transfer that ended within the bytes held appended nothing; the length check then fails it.
     void Finish() { file_.Write(converter_.Finish()); }
 
   private:
+    // How many leading bytes were compared; throws on the first difference.
+    std::size_t Compare(std::string_view bytes) {
+        const auto count = static_cast<std::size_t>(std::min<std::int64_t>(overlap_, bytes.size()));
+        std::string held(count, '\0');
+        std::size_t got = 0;
+        while (got < count) {
+            const ssize_t n = ::pread(file_.Fd(), held.data() + got, count - got,
+                                      static_cast<off_t>(overlapAt_ + static_cast<std::int64_t>(got)));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw OverlapMismatch("the bytes held cannot be read back");
+            got += static_cast<std::size_t>(n);
+        }
+        if (bytes.substr(0, count) != held)
+            throw OverlapMismatch("the bytes held differ from the remote file's");
+        overlapAt_ += static_cast<std::int64_t>(count);
+        overlap_ -= static_cast<std::int64_t>(count);
+        if (overlap_ == 0 && onProven_) onProven_();
+        return count;
+    }
+
     DownloadFile& file_;
     TextConverter converter_;
     bool binary_;
     std::optional<std::int64_t> limit_;
     std::function<void(std::int64_t)> onAnnounced_;
     std::int64_t received_ = 0;
+    std::int64_t overlapAt_;
+    std::int64_t overlap_;
+    std::function<void()> onProven_;
 };
+
+// Whether a server that answered REST and still sent from the start could pass the comparison: the
+// bytes held at the start are the same as those at the place compared.
+bool OverlapCannotTellStart(int fd, std::int64_t overlapAt, std::int64_t overlap) {
+    if (overlapAt == 0 || overlap <= 0) return false;
+    std::string first(static_cast<std::size_t>(overlap), '\0');
+    std::string there(static_cast<std::size_t>(overlap), '\0');
+    return ::pread(fd, first.data(), first.size(), 0) == static_cast<ssize_t>(first.size()) &&
+           ::pread(fd, there.data(), there.size(), static_cast<off_t>(overlapAt)) ==
+               static_cast<ssize_t>(there.size()) &&
+           first == there;
+}
 
 bool IsFolder(const std::string& path) {
     struct stat st {};
@@ -111,10 +171,17 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     const int fileType = self.FileType;
     const bool text = fileType == kFileAscii || fileType == kFileEbcdic;
     const std::string shown = t.folder.PathOf(t.name);
+    FetchResult result;
+    auto kept = [&](std::string reason) {
+        ReportWarning("Local file kept [" + Printable(shown) + "]: " + reason);
+        result.outcome = FetchOutcome::kKept;
+        result.proof = {false, std::move(reason), {}};
+        return result;
+    };
     if (IsPartialFileName(t.name)) {
         ReportWarning("Remote file passed over [" + Printable(t.remoteName) +
                       "]: its name is the form kept for unfinished downloads");
-        return {FetchOutcome::kKept, CopyProof{false, false, 0, std::nullopt}};
+        return {FetchOutcome::kKept, {false, "its name is the form kept for unfinished downloads", {}}};
     }
 
     const LocalEntry present = t.unpack ? LocalEntry{} : t.folder.Inspect(t.name);
@@ -124,11 +191,16 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (present.kind == LocalEntry::kOther) throw FtpError("Cannot write [" + shown + "]: it is not a file");
 
     SetType(fileType == kFileAscii ? 'A' : fileType == kFileEbcdic ? 'E' : 'I', waiter);
+    // The evidence about this file, gathered once; PlanFetch reads nothing else.
     FetchFacts facts;
     facts.binary = !text;
     facts.keepExisting = t.keepExisting;
+    facts.origin = OriginDigest(targetHost, targetPort, logonUser, RemotePathOf(t.remoteName));
+    facts.hashOffered = !hashRefused && ChooseHashCommand(features).Offered();
     if (t.listed.modified) facts.remoteTime = RemoteTime::Known(*t.listed.modified);
-    if (present.kind == LocalEntry::kFile) facts.copy = LocalCopyFacts{present.size, present.modified};
+    if (present.kind == LocalEntry::kFile)
+        facts.copy =
+            LocalCopyFacts{present.size, t.keepExisting ? ReadStoredOrigin(t.folder, t.name) : std::nullopt};
     if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
     auto sizeNow = [&] {
         Reply reply = Command("SIZE " + t.remoteName, waiter);
@@ -141,56 +213,80 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         !text && t.askSize && sizeInRetrReply && !facts.partial && (!facts.copy || !t.keepExisting);
     const bool sizeAsked = !text && t.askSize && !sizeFromRetr;
     if (sizeAsked) facts.remoteSize = sizeNow();
-    if (!text && !facts.remoteSize) facts.remoteSize = t.listed.size;
+    if (!facts.remoteSize) facts.remoteSize = t.listed.size;
     FetchPlan plan = PlanFetch(facts);
-    if (plan.action == FetchAction::kAskTime) {
-        facts.remoteTime = ModifiedTime(t.remoteName, waiter);
+    for (;;) {
+        if (plan.action == FetchAction::kAskTime) {
+            facts.remoteTime = ModifiedTime(t.remoteName, waiter);
+        } else if (plan.action == FetchAction::kAskHash) {
+            UniqueFd copy(t.folder.OpenFile(t.name, O_RDONLY | O_NONBLOCK));
+            facts.copyHash = copy.get() < 0 ? HashVerdict::kUnavailable
+                                            : CompareHash(t.remoteName, copy.get(), facts.copy->size, waiter);
+        } else {
+            break;
+        }
         plan = PlanFetch(facts);
     }
+    const bool transfers = plan.action == FetchAction::kFresh || plan.action == FetchAction::kResumePartial ||
+                           plan.action == FetchAction::kResumeCopy;
+    // A remote file that is to be deleted afterwards is pinned to its exact time now, so that a version
+    // put in its place meanwhile is told apart before the delete.
+    if (transfers && self.CheckBeforeDelete && facts.remoteTime.state == RemoteTime::kNotAsked)
+        facts.remoteTime = ModifiedTime(t.remoteName, waiter);
 
     const std::optional<std::int64_t> remoteTime =
         facts.remoteTime.IsKnown() ? std::optional(facts.remoteTime.seconds) : std::nullopt;
-    FetchResult result;
-    result.proof.remoteModified = remoteTime;
-    const bool aboutCopy = plan.action == FetchAction::kLeaveAlone || plan.action == FetchAction::kKeep ||
-                           plan.action == FetchAction::kResumeCopy;
     // an unfinished download beside a copy that is kept or resumed has nothing more to give
-    if (aboutCopy && facts.partial) t.folder.Remove(PartialFileName(t.name));
-    if (plan.action == FetchAction::kLeaveAlone || plan.action == FetchAction::kKeep) {
-        result.proof.fetched = false;
-        result.proof.sameSize = !text;
-        result.proof.copyModified = present.modified;
+    if (!transfers || plan.action == FetchAction::kResumeCopy) {
+        if (facts.partial) t.folder.Remove(PartialFileName(t.name));
+    }
+    if (plan.action == FetchAction::kKeep) return kept(plan.reason);
+    if (plan.action == FetchAction::kLeaveAlone) {
         result.outcome = FetchOutcome::kLeftAlone;
-        if (plan.action == FetchAction::kKeep) {
-            ReportWarning("Local file kept [" + Printable(shown) + "]: " + plan.reason);
-            result.proof.sameSize = false;
-            result.outcome = FetchOutcome::kKept;
-        }
+        result.proof = {plan.proven, plan.reason, {facts.remoteSize, remoteTime}};
+        if (plan.proven && facts.copy->stored) result.proof.version = facts.copy->stored->version;
         return result;
     }
 
     std::optional<std::int64_t> size = text || sizeFromRetr ? std::nullopt : facts.remoteSize;
     // Only a download of known size can be resumed: the size is half of what names its version.
     std::optional<PartialVersion> version;
-    if (size) version = PartialVersion{*size, remoteTime, Now()};
-    std::int64_t from = restUnusable ? 0 : plan.from;
+    if (size) version = PartialVersion{facts.origin, *size, remoteTime, Now()};
+    // A resumed transfer starts before the end of the bytes held and compares them first; a server that
+    // cannot restart at all sends the file from its start, and all of them are compared.
+    bool resuming = plan.action != FetchAction::kFresh;
+    const std::int64_t held = plan.from;
+    std::int64_t from = 0;
     auto startFile = [&]() -> DownloadFile {
-        if (from > 0 && plan.action == FetchAction::kResumeCopy)
-            return DownloadFile::AppendToCopy(t.folder, t.name, from);
-        if (from > 0 && plan.action == FetchAction::kResumePartial)
-            return DownloadFile::ContinuePartial(t.folder, t.name, *facts.partial);
-        from = 0;
+        from = resuming && !restUnusable ? std::max<std::int64_t>(0, held - kOverlap) : 0;
+        if (resuming && plan.action == FetchAction::kResumeCopy) {
+            DownloadFile file = DownloadFile::FromCopy(t.folder, t.name, held, version);
+            file.KeepOnlyUpTo(held);
+            return file;
+        }
+        if (resuming) {
+            DownloadFile file = DownloadFile::ContinuePartial(t.folder, t.name, *facts.partial);
+            file.KeepOnlyUpTo(held);
+            return file;
+        }
         return DownloadFile::Fresh(t.folder, t.name, version);
     };
     std::optional<DownloadFile> file(startFile());
     auto announced = [&](std::int64_t bytes) {
         size = bytes;
-        version = PartialVersion{bytes, remoteTime, Now()};
+        version = PartialVersion{facts.origin, bytes, remoteTime, Now()};
         file->SetResumable(*version);
     };
     for (;;) {
-        FileSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt,
-                      sizeFromRetr ? std::function<void(std::int64_t)>(announced) : nullptr);
+        const std::int64_t overlap = resuming ? held - from : 0;
+        // Once the bytes held matched, what follows belongs after them, unless a server that ignored the
+        // restart could have sent the same bytes from the file's start.
+        auto proven = [&] {
+            if (!OverlapCannotTellStart(file->Fd(), from, overlap)) file->KeepOnlyUpTo(std::nullopt);
+        };
+        FileDataSink sink(*file, ModeOf(fileType), size ? std::optional(*size - from) : std::nullopt,
+                          sizeFromRetr ? std::function<void(std::int64_t)>(announced) : nullptr, from,
+                          overlap, proven);
         done = from;
         total = size ? *size : t.listed.size.value_or(0);
         transferName = t.remoteName;
@@ -198,21 +294,35 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
             Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
                      from);
             sink.Finish();
+            if (resuming && facts.hashOffered && size) {
+                // a resumed file is checked whole where the server can hash it
+                if (CompareHash(t.remoteName, file->Fd(), *size, waiter) == HashVerdict::kDiffers)
+                    throw OverlapMismatch("the server's hash of the file differs from the resumed copy");
+            }
             break;
         } catch (const RestRefused&) {
+            restUnusable = true;
         } catch (const ExcessData&) {
-            file->Discard();
-            if (from == 0) {
+            if (!resuming) {
+                file->Discard();
                 throw FtpError("The server sent more than the " + std::to_string(*size) +
                                " bytes it announced for [" + t.remoteName + "]");
             }
+            // the server answered REST and still sent the file from its start
+            restUnusable = true;
+        } catch (const OverlapMismatch& mismatch) {
+            if (!resuming) throw;
+            if (plan.action == FetchAction::kResumeCopy) {
+                file->Discard();  // the user's file was never touched
+                return kept("it is not the beginning of the remote file");
+            }
+            ReportWarning("Unfinished download discarded [" + Printable(shown) + "]: " + mismatch.what());
+            file->Discard();
+            resuming = false;
         }
-        // The server refused REST, or answered it and still sent the file from its start: the file comes
-        // whole, into a new partial file, for the rest of the session too.
-        restUnusable = true;
-        from = 0;
+        // the bytes held are compared again from the file's start, or the file comes whole
         file.reset();
-        file.emplace(DownloadFile::Fresh(t.folder, t.name, version));
+        file.emplace(startFile());
     }
     // SIZE and the reply to RETR named the same size: later files of the session need not ask
     if (sizeAsked && from == 0 && size && retrReplySize == size) sizeInRetrReply = true;
@@ -226,6 +336,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     }
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
+    const RemoteVersion fetched{text ? facts.remoteSize : size, remoteTime};
 
     if (t.unpack) {
         // the archive itself is not kept
@@ -237,16 +348,15 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
             throw;
         }
         file->Discard();
+        result.proof = {true, {}, fetched};
         return result;
     }
     // With OverwriteExisting off a file that appeared while this one downloaded is not replaced either;
     // a copy proven to be an unfinished one of this version is.
     const bool replace = !t.keepExisting || plan.action == FetchAction::kResumeCopy;
-    if (!file->Commit(remoteTime, replace)) {
-        ReportWarning("Local file kept [" + Printable(shown) + "]: it appeared while the download ran");
-        result.proof.fetched = false;
-        result.outcome = FetchOutcome::kKept;
-    }
+    if (!file->Commit(remoteTime, replace, StoredOrigin{facts.origin, fetched}))
+        return kept("it appeared while the download ran");
+    result.proof = {true, {}, fetched};
     return result;
 }
 
@@ -391,6 +501,11 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     fail("Could not fetch [" + remotePath + "]: " + e.what(),
                          "[" + remotePath + "] " + e.what());
                 }
+            }
+            if (listing.ListingFormat != kListingUnparsed && listing.UnparsedText.empty()) {
+                std::set<std::string> listedPartials;
+                for (const auto& entry : listing.Entries) listedPartials.insert(PartialFileName(entry.Name));
+                RemoveStalePartials(*here, listedPartials, Now());
             }
             // depth first, in listing order
             for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)

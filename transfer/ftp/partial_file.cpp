@@ -1,28 +1,14 @@
 #include "transfer/ftp/partial_file.h"
 
-#include <openssl/evp.h>
-
 #include <charconv>
-#include <cstdio>
+
+#include "transfer/ftp/file_evidence.h"
 
 namespace klvr {
 namespace {
 
-constexpr std::string_view kMagic = "KLVR-PARTIAL 1";
+constexpr std::string_view kMagic = "KLVR-PARTIAL 2";
 constexpr std::size_t kNameMax = 255;  // bytes of one name on the usual Linux file systems
-
-std::string Digest(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
-    std::string hex;
-    char byte[3];
-    for (unsigned int i = 0; i < 8 && i < length; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", digest[i]);
-        hex += byte;
-    }
-    return hex;
-}
 
 // The number after "key=" in text; nothing when it is missing or malformed.
 std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
@@ -38,6 +24,16 @@ std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
     return value;
 }
 
+// The word after "key=" in text; "" when it is missing.
+std::string Text(std::string_view text, std::string_view key) {
+    std::string wanted(1, ' ');
+    wanted.append(key).append(1, '=');
+    const auto at = text.find(wanted);
+    if (at == std::string_view::npos) return {};
+    const std::string_view rest = text.substr(at + wanted.size());
+    return std::string(rest.substr(0, rest.find(' ')));
+}
+
 }  // namespace
 
 std::string PartialFileName(const std::string& name) {
@@ -48,7 +44,7 @@ std::string PartialFileName(const std::string& name) {
     } else {
         // A cut name may end inside a UTF-8 sequence; it is only ever a local, hidden name.
         const std::size_t keep = kNameMax - 1 - 1 - 16 - suffix.size();
-        partial.append(name, 0, keep).append(1, '~').append(Digest(name));
+        partial.append(name, 0, keep).append(1, '~').append(ShortDigest(name));
     }
     return partial.append(suffix);
 }
@@ -62,7 +58,7 @@ bool IsPartialFileName(const std::string& name) {
 std::string PartialTrailer(const PartialVersion& version, std::int64_t length) {
     std::string text = std::string(kMagic) + " length=" + std::to_string(length) +
                        " size=" + std::to_string(version.size) +
-                       " started=" + std::to_string(version.started);
+                       " started=" + std::to_string(version.started) + " origin=" + version.origin;
     if (version.modified) text += " modified=" + std::to_string(*version.modified);
     text.resize(kPartialTrailerSize - 1, ' ');
     return text + "\n";
@@ -84,6 +80,8 @@ std::optional<PartialState> ReadPartialTrailer(std::string_view tail, std::int64
     state.version.size = *size;
     state.version.started = *started;
     state.version.modified = Field(fields, "modified");
+    state.version.origin = Text(fields, "origin");
+    if (state.version.origin.empty()) return std::nullopt;
     return state;
 }
 
