@@ -6,9 +6,13 @@
 //
 // KLVR_MODEL_SEQUENCES sets how many sequences run; KLVR_MODEL_SEED the seed of the first (sequence i
 // uses seed + i), so a failing sequence is replayed alone with its own seed and KLVR_MODEL_SEQUENCES=1.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -522,6 +526,72 @@ TEST(ModelSafety, RandomRunSequencesKeepEveryFileSafe) {
 // replaced, the invariants hold whatever changes on the server between runs.
 TEST(ModelSafety, HonestServerAndOverwriteKeepEveryInvariant) {
     PlaySequences({false, false, true}, FromEnvironment("KLVR_MODEL_SEED", kDefaultSeed), 10);
+}
+
+// The answers the client does not ask for yet, against digests worked out elsewhere: once the client
+// relies on them, a wrong one here would pass for a fault of the client.
+TEST(ModelSafety, ServerAnswersHashesAndFactsHonestly) {
+    test::ModelFtpServer server;
+    server.SetFile("/sub/abc.bin", {"abc", 1700000000});
+    ModelPersonality p;
+    p.hash = true;
+    server.BeginRun(p, {});
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::string pending;
+    auto reply = [&](const std::string& command) {
+        if (!command.empty()) ::send(fd, (command + "\r\n").data(), command.size() + 2, MSG_NOSIGNAL);
+        std::string text;
+        for (;;) {
+            const auto end = pending.find("\r\n");
+            if (end == std::string::npos) {
+                char buffer[1024];
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                if (n <= 0) return text + "<closed>";
+                pending.append(buffer, static_cast<std::size_t>(n));
+                continue;
+            }
+            const std::string line = pending.substr(0, end);
+            pending.erase(0, end + 2);
+            text += (text.empty() ? "" : "|") + line;
+            // the last line of a reply: three digits and a blank
+            if (line.size() >= 4 && std::isdigit(static_cast<unsigned char>(line[0])) && line[3] == ' ')
+                return text;
+        }
+    };
+    const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+    EXPECT_EQ(reply(""), "220 Model server ready.");
+    EXPECT_EQ(
+        reply("FEAT"),
+        "211-Features:| SIZE| MDTM| REST STREAM| MLST type*;size*;modify*;| HASH SHA-256*;SHA-1;MD5| RANG "
+        "STREAM|211 End");
+    EXPECT_EQ(reply("CWD sub"), "250 OK.");
+    EXPECT_EQ(reply("HASH abc.bin"), "213 SHA-256 0-2 " + abc + " abc.bin");
+    EXPECT_EQ(reply("RANG 1 1"), "350 Restarting at 1. Ending at 1.");
+    // SHA-256 of "b"
+    EXPECT_EQ(
+        reply("HASH /sub/abc.bin"),
+        "213 SHA-256 1-1 3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaed59c009d /sub/abc.bin");
+    EXPECT_EQ(reply("XSHA256 abc.bin"), "250 " + abc);
+    EXPECT_EQ(reply("XSHA256 abc.bin 0 3"), "250 " + abc);
+    EXPECT_EQ(reply("XSHA256 abc.bin 1 2"),
+              "250 3e23e8160039594a33894f6564e1b1348bbd7a0088d42c4acb73eeaed59c009d");
+    EXPECT_EQ(reply("MLST abc.bin"),
+              "250- Listing abc.bin| type=file;size=3;modify=20231114221320; /sub/abc.bin|250 End");
+    EXPECT_EQ(reply("MDTM abc.bin"), "213 20231114221320");
+    EXPECT_EQ(reply("SIZE abc.bin"), "213 3");
+    EXPECT_EQ(reply("DELE abc.bin"), "250 Deleted.");
+    EXPECT_EQ(reply("SIZE abc.bin"), "550 No such file.");
+    EXPECT_EQ(reply("STOR x"), "502 Command not implemented.");
+    EXPECT_EQ(reply("QUIT"), "221 Goodbye.");
+    ::close(fd);
+    ASSERT_EQ(server.Deletions().size(), 1u);
+    EXPECT_EQ(server.Deletions()[0].path, "/sub/abc.bin");
+    EXPECT_EQ(server.Deletions()[0].content, "abc");
 }
 
 }  // namespace
