@@ -211,18 +211,23 @@ class Sequence {
     }
 
     // Another version of a file: new bytes of the same length or another length, its time kept or new.
-    ModelFile Changed(const ModelFile& old, bool keepTimeAllowed, std::string& what) {
+    // New bytes of the same length under the old time are told apart by a server hash alone, and of the
+    // same length at all only where the server gives exact times; where neither is given, the client
+    // trusts size and time by design, so such versions come only where they can be caught.
+    ModelFile Changed(const ModelFile& old, bool sameSizeTimeKeptAllowed, bool sameSizeAllowed, std::string& what) {
         ModelFile next = old;
-        if (!old.content.empty() && Chance(0.5)) {
+        bool sameSize = false;
+        if (sameSizeAllowed && !old.content.empty() && Chance(0.5)) {
             next.content = OtherBytes(old.content);
             what = "same size, new bytes";
+            sameSize = true;
         } else {
             std::int64_t size = Size();
             if (size == static_cast<std::int64_t>(old.content.size())) ++size;
             next.content = Bytes(size);
             what = std::to_string(size) + " B";
         }
-        if (keepTimeAllowed && Chance(0.35)) {
+        if ((!sameSize || sameSizeTimeKeptAllowed) && Chance(0.35)) {
             what += ", time kept";
         } else {
             next.modified = NewTime();
@@ -237,7 +242,7 @@ class Sequence {
                 Note("server: " + path + " removed");
             } else if (Chance(0.3)) {
                 std::string what;
-                server_.SetFile(path, Changed(file, true, what));
+                server_.SetFile(path, Changed(file, false, true, what));
                 Note("server: " + path + " changed: " + what);
             }
         }
@@ -355,14 +360,14 @@ class Sequence {
                 break;
             case ModelFault::kReplacedBeforeRetr: {
                 std::string what;
-                f.replacement = Changed(file, true, what);
+                f.replacement = Changed(file, true, true, what);
                 f.times = 1;
                 break;
             }
             case ModelFault::kReplacedDuringRetr: {
                 // new bytes of the same size and time after the transfer began: only a hash tells them
                 std::string what;
-                f.replacement = Changed(file, p.hash, what);
+                f.replacement = Changed(file, p.hash, p.hash || p.mdtm || p.mlst, what);
                 f.times = 1;
                 break;
             }

@@ -286,15 +286,11 @@ close
 accept
 )" + logonAndList + R"(< SIZE /b.bin
 > 213 10
-< MDTM /b.bin
-> 213 20200101000000
 < EPSV
 > 229 ok ({epsv})
-< REST 5
-> 350 Restarting at 5
 < RETR /b.bin
 > 150 go
-data 56789
+data 0123456789
 data-close
 > 226 done
 < SIZE /c.bin

@@ -50,7 +50,7 @@ std::string UnpackedServerFile(const std::string& relative) {
 PyFtpdServer::PyFtpdServer(PyFtpdOptions options) {
     std::string script = work_.Write("server.py", kPyFtpdScript);
     for (int attempt = 0; attempt < 5; ++attempt) {
-        port_ = FreePort();
+        port_ = options.port ? options.port : FreePort();
         nlohmann::json users = nlohmann::json::array();
         for (const auto& u : options.users) {
             users.push_back({{"name", u.name}, {"password", u.password}, {"home", u.home}, {"perm", u.perm}});

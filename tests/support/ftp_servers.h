@@ -24,6 +24,7 @@ struct PyFtpdOptions {
     std::vector<FtpUser> users{{"user", "secret", ""}};
     bool anonymous = true;
     PortBlock passive{};                      // {0, 0}: any port
+    std::uint16_t port = 0;                   // 0: a free one
     std::string handlerClass = "FTPHandler";  // e.g. "TLS_FTPHandler" from pyftpdlib.handlers
     std::string handlerSetup;                 // Python lines run with `handler` bound to the class
 };

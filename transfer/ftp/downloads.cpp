@@ -294,11 +294,6 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
             Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
                      from);
             sink.Finish();
-            if (resuming && facts.hashOffered && size) {
-                // a resumed file is checked whole where the server can hash it
-                if (CompareHash(t.remoteName, file->Fd(), *size, waiter) == HashVerdict::kDiffers)
-                    throw OverlapMismatch("the server's hash of the file differs from the resumed copy");
-            }
             break;
         } catch (const RestRefused&) {
             restUnusable = true;
@@ -337,6 +332,15 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
     const RemoteVersion fetched{text ? facts.remoteSize : size, remoteTime};
+    // Where the server hashes files, the bytes are checked whole: a file rewritten in place while it was
+    // sent, or a resumed one whose beginning differs, has the right length and the wrong content.
+    if (!text && facts.hashOffered && size &&
+        CompareHash(t.remoteName, file->Fd(), *size, waiter) == HashVerdict::kDiffers) {
+        file->Discard();
+        if (plan.action == FetchAction::kResumeCopy) return kept("it does not match the server's hash of the remote file");
+        throw FtpError("The download of [" + t.remoteName +
+                       "] does not match the server's hash of the file: it changed while it was fetched");
+    }
 
     if (t.unpack) {
         // the archive itself is not kept

@@ -27,7 +27,13 @@ std::optional<FetchPlan> PlanForStoredCopy(const FetchFacts& f, const StoredOrig
         if (f.remoteTime.IsKnown()) {
             if (f.remoteTime.seconds != *then.modified)
                 return Keep("the remote file changed since it was fetched");
-            if (then.size && f.remoteSize) return LeaveAlone(true);
+            if (then.size && f.remoteSize) {
+                // a server that hashes files also catches new bytes put in place under the old time
+                if (!f.hashOffered || f.copyHash == HashVerdict::kEqual || f.copyHash == HashVerdict::kUnavailable)
+                    return LeaveAlone(true);
+                if (f.copyHash == HashVerdict::kNotAsked) return Plan(FetchAction::kAskHash);
+                return Keep("its content differs from the remote file");
+            }
         }
     }
     return std::nullopt;  // the record cannot tell: the copy is judged like any other
