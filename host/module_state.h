@@ -71,8 +71,8 @@ struct ModuleState {
     // The pause before the first retry; each further one doubles, up to 60 times this. Only tests
     // shorten it, so that their retries do not take seconds.
     std::chrono::milliseconds RetryPauseUnit{1000};
-    // The pause between two attempts while it lasts, for the host's Abort to end it at once.
-    CWaitNDispatch* RetryPause = nullptr;
+    // The pause between two attempts or two files while it lasts, for the host's Abort to end it at once.
+    CWaitNDispatch* CurrentPause = nullptr;
 
     // settings
     CommandSettings Settings;

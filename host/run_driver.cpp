@@ -36,9 +36,9 @@ bool PauseBeforeRetry(int next) {
     ModuleState& m = moduleState();
     try {
         CWaitNDispatch pause;
-        m.RetryPause = &pause;
+        m.CurrentPause = &pause;
         struct Forget {
-            ~Forget() { moduleState().RetryPause = nullptr; }
+            ~Forget() { moduleState().CurrentPause = nullptr; }
         } forget;
         // The host's Abort posts to this queue; the wait runs it, and it ends the wait.
         m.RunDispatcher.store(Dispatcher::ForThisThread());
@@ -98,8 +98,8 @@ std::chrono::milliseconds RetryPauseBefore(int next, std::chrono::milliseconds u
     return std::min(unit * (1 << doublings), unit * 60);
 }
 
-void EndRetryPause() {
-    if (CWaitNDispatch* pause = moduleState().RetryPause) pause->Cancel();
+void EndPause() {
+    if (CWaitNDispatch* pause = moduleState().CurrentPause) pause->Cancel();
 }
 
 void ReleaseAll(bool keepResults) {

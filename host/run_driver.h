@@ -12,8 +12,8 @@ void RunP(const std::string& module, const SettingsArray& data, const SettingsAr
 // The pause before attempt `next` (2 for the first retry): 1 unit, doubling with every attempt, at most 60.
 std::chrono::milliseconds RetryPauseBefore(int next, std::chrono::milliseconds unit);
 
-// Ends the pause between two attempts, if one is under way; runs on the run's thread.
-void EndRetryPause();
+// Ends the pause between two attempts or two files, if one is under way; runs on the run's thread.
+void EndPause();
 
 // Drops the host's lists, the module table, the saved array and every form; the output tables too
 // unless keepResults.

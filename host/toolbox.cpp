@@ -117,7 +117,7 @@ void Toolbox::Abort() {
     if (auto run = m.RunDispatcher.load())
         run->Post([] {
             ActOnAbortRequest();
-            EndRetryPause();
+            EndPause();
         });
 }
 

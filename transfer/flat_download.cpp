@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <stdexcept>
 
 #include "host/module_state.h"
 #include "host/toolbox.h"
@@ -14,6 +15,7 @@
 #include "transfer/pause.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
+#include "transfer/session_events.h"
 #include "util/printable_text.h"
 
 namespace klvr {
@@ -27,6 +29,14 @@ std::int64_t NowSeconds() {
 
 bool IsZipArchiveName(const std::string& name) {
     return name.size() >= 3 && UpperCase(name.substr(name.size() - 3)) == "ZIP";
+}
+
+// A host's stop during the pause after a file ends the attempt there, as one during a transfer does: the
+// client stopped first, then the failure path with the client's own word for it.
+void PauseBetweenFiles() {
+    if (Pause()) return;
+    ActOnAbortRequest();
+    throw std::runtime_error("Aborted");
 }
 
 }  // namespace
@@ -106,10 +116,10 @@ void RunFlatBranch(FtpClient& ftp) {
         for (int i = 1; i <= count; ++i) {
             const RemoteEntry& e = records[i];
             if (IsOn(e.IsFolder)) {
-                Pause();
+                PauseBetweenFiles();
                 continue;
             }
-            if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded) Pause();
+            if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded) PauseBetweenFiles();
         }
     } else {
         for (int i = 1; i <= count; ++i) {
