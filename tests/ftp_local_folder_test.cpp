@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "support/temp_dir.h"
 #include "transfer/ftp/local_folder.h"
@@ -61,6 +64,33 @@ TEST(LocalFolder, FollowsTheChosenFolderAndNoLinkBelowIt) {
     EXPECT_EQ(place.folder.Inspect("file").kind, LocalEntry::kFile);
     EXPECT_EQ(LocalFolder::Open(root).Inspect("planted").kind, LocalEntry::kLink);
     EXPECT_EQ(LocalEntryAt(root + "/nowhere", "x").kind, LocalEntry::kNone);
+}
+
+// The names in folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Where the file system renames only with replacing, a file takes its final name by a second link and
+// never replaces what appeared under it meanwhile.
+TEST(LocalFolder, TheRenameFallbackByLinkNeverReplaces) {
+    TempDir dir;
+    dir.Write("new", "the entry");
+    dir.Write("taken", "appeared meanwhile");
+    const LocalFolder folder = LocalFolder::Open(dir.Path());
+    EXPECT_FALSE(folder.LinkNoReplace("new", "taken"));
+    EXPECT_EQ(test::ReadFile(dir / "taken"), "appeared meanwhile");
+    EXPECT_EQ(test::ReadFile(dir / "new"), "the entry");
+
+    ASSERT_EQ(::symlink("nowhere", (dir / "link").c_str()), 0);
+    EXPECT_FALSE(folder.LinkNoReplace("new", "link"));  // a dangling link is taken too
+    EXPECT_TRUE(folder.LinkNoReplace("new", "free"));
+    EXPECT_EQ(test::ReadFile(dir / "free"), "the entry");
+    EXPECT_FALSE(test::Exists(dir / "new"));
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"free", "link", "taken"}));
 }
 
 }  // namespace

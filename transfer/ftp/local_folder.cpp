@@ -100,11 +100,29 @@ bool LocalFolder::RenameNoReplace(const std::string& from, const std::string& to
     CheckName(to);
     if (::renameat2(Fd(), from.c_str(), Fd(), to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno == EEXIST) return false;
-    // file systems without the flag: the check and the rename are then two steps
     if (errno != EINVAL && errno != ENOSYS)
         throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno));
-    if (Inspect(to).kind != LocalEntry::kNone) return false;
-    Rename(from, to);
+    // A check followed by a plain rename would replace what appears between the two steps.
+    return LinkNoReplace(from, to);
+}
+
+bool LocalFolder::LinkNoReplace(const std::string& from, const std::string& to) const {
+    CheckName(from);
+    CheckName(to);
+    if (::linkat(Fd(), from.c_str(), Fd(), to.c_str(), 0) != 0) {
+        const int error = errno;
+        if (error == EEXIST) return false;
+        if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS) {
+            throw FtpError("Cannot store [" + PathOf(to) +
+                           "]: the file system can neither rename without replacing nor make hard links (" +
+                           ErrorText(error) + ")");
+        }
+        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(error));
+    }
+    if (::unlinkat(Fd(), from.c_str(), 0) != 0) {
+        throw FtpError("Stored [" + PathOf(to) + "], but cannot remove [" + PathOf(from) +
+                       "]: " + ErrorText(errno));
+    }
     return true;
 }
 

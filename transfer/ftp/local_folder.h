@@ -47,6 +47,10 @@ class LocalFolder {
     void Rename(const std::string& from, const std::string& to) const;
     // The same, unless something stands under `to` already: then false, and nothing moves.
     bool RenameNoReplace(const std::string& from, const std::string& to) const;
+    // RenameNoReplace's way on file systems that lack a rename which refuses to replace: a second name
+    // `to` for the file, then `from` removed. False when `to` is taken; a file system that makes no
+    // hard links either is refused with FtpError, never replaced.
+    bool LinkNoReplace(const std::string& from, const std::string& to) const;
     // Removes the file name; a missing one is no failure.
     void Remove(const std::string& name) const;
     // Bytes an unprivileged writer may still use on the folder's file system; nothing when unknown.
