@@ -6,10 +6,12 @@
 #include <zip.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "support/ftp_servers.h"
 #include "support/temp_dir.h"
+#include "transfer/delete_decision.h"
 #include "transfer/ftp/client.h"
 
 namespace klvr {
@@ -50,6 +52,34 @@ std::vector<std::string> Tree(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Files (a content "-> target" a symbolic link, a name ending in "/" a folder) written into dir.
+void Plant(const TempDir& dir, const std::map<std::string, std::string>& files) {
+    for (const auto& [name, content] : files) {
+        if (name.back() == '/') {
+            dir.MakeFolder(name);
+        } else if (content.rfind("-> ", 0) == 0) {
+            std::filesystem::create_directories(std::filesystem::path(dir / name).parent_path());
+            std::filesystem::create_symlink(content.substr(3), dir / name);
+        } else {
+            dir.Write(name, content);
+        }
+    }
+}
+
+// Every file and symbolic link below folder with its content, a link as "-> target".
+std::map<std::string, std::string> Files(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> files;
+    for (const auto& name : Tree(folder)) {
+        const fs::path path = fs::path(folder) / name;
+        if (fs::is_symlink(path))
+            files[name] = "-> " + fs::read_symlink(path).string();
+        else if (fs::is_regular_file(path))
+            files[name] = ReadFile(path.string());
+    }
+    return files;
 }
 
 class ZipTest : public ::testing::Test {
@@ -119,27 +149,115 @@ TEST_F(ZipTest, EntriesThatWouldLeaveTheFolderRefuseTheWholeArchive) {
     EXPECT_EQ(client.State(), 2);
 }
 
-TEST_F(ZipTest, ExistingFilesStayUnlessOverwritingIsOn) {
-    MakeZip(remote / "again.zip", {{"top.txt", "new top"}, {"same.txt", "same"}, {"fresh.txt", "fresh"}});
-    const std::string folder = local.MakeFolder("keep");
-    local.Write("keep/top.txt", "the old top");
-    local.Write("keep/same.txt", "SAME");
-    std::vector<std::string> reported;
-    client.OnErrorReported = [&](int code, const std::string& text) {
-        EXPECT_EQ(code, kReportWarning);
-        reported.push_back(text);
+// An entry passed over exists nowhere once the remote archive goes: the archive then counts as not
+// fetched, and DeleteAfterDownload keeps it. A kept local file holding the entry's very bytes loses
+// nothing and needs no word.
+TEST_F(ZipTest, AnArchiveCountsAsFetchedOnlyWhenEveryEntryIsStoredOrProvenTheSame) {
+    struct Case {
+        const char* name;
+        std::vector<ZipEntry> entries;
+        std::map<std::string, std::string> before;  // a content "-> target" plants a symbolic link
+        bool overwrite;
+        std::map<std::string, std::string> after;
+        std::vector<std::string> warnings;  // {out} is the folder
+        std::string keptBecause;            // empty: the remote archive may be deleted
     };
-    client.OverwriteExisting = false;
-    client.Get("again.zip", folder);
-    EXPECT_EQ(ReadFile(folder + "/top.txt"), "the old top");
-    EXPECT_EQ(ReadFile(folder + "/same.txt"), "SAME");  // the same size: left alone quietly
-    EXPECT_EQ(ReadFile(folder + "/fresh.txt"), "fresh");
-    EXPECT_EQ(reported, std::vector<std::string>{"Local file kept [" + folder +
-                                                 "/top.txt]: the archive's entry differs in size"});
-    client.OverwriteExisting = true;
-    client.Get("again.zip", folder);
-    EXPECT_EQ(ReadFile(folder + "/top.txt"), "new top");
-    EXPECT_EQ(ReadFile(folder + "/same.txt"), "same");
+    const std::vector<ZipEntry> two = {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}};
+    const Case cases[] = {
+        {"every entry new", two, {}, false, {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}}, {}, ""},
+        {"a kept file with the entry's bytes",
+         two,
+         {{"one.txt", "one\n"}},
+         false,
+         {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}},
+         {},
+         ""},
+        {"a kept file of the entry's size that differs",
+         two,
+         {{"one.txt", "ONE\n"}},
+         false,
+         {{"one.txt", "ONE\n"}, {"sub/two.txt", "two\n"}},
+         {"Local file kept [{out}/one.txt]: it differs from the archive's entry"},
+         "the local copy could not be proven the same"},
+        {"a kept file shorter than the entry",
+         two,
+         {{"sub/two.txt", "tw"}},
+         false,
+         {{"one.txt", "one\n"}, {"sub/two.txt", "tw"}},
+         {"Local file kept [{out}/sub/two.txt]: it differs from the archive's entry"},
+         "the local copy could not be proven the same"},
+        {"a kept file longer than the entry",
+         two,
+         {{"one.txt", "one\nmore"}},
+         false,
+         {{"one.txt", "one\nmore"}, {"sub/two.txt", "two\n"}},
+         {"Local file kept [{out}/one.txt]: it differs from the archive's entry"},
+         "the local copy could not be proven the same"},
+        {"a folder where an entry's file belongs",
+         two,
+         {{"one.txt/", ""}},
+         false,
+         {{"sub/two.txt", "two\n"}},
+         {"Local file kept [{out}/one.txt]: it is not a file, the archive's entry is"},
+         "the local copy could not be proven the same"},
+        {"a planted link to a file",
+         two,
+         {{"one.txt", "-> elsewhere.txt"}},
+         true,
+         {{"one.txt", "-> elsewhere.txt"}, {"sub/two.txt", "two\n"}},
+         {"Local link passed over [{out}/one.txt]"},
+         "the local copy could not be proven the same"},
+        {"a planted link to a folder",
+         two,
+         {{"sub", "-> elsewhere"}},
+         false,
+         {{"one.txt", "one\n"}, {"sub", "-> elsewhere"}},
+         {"Local link passed over [{out}/sub]"},
+         "the local copy could not be proven the same"},
+        {"a name kept for unfinished downloads",
+         {{"one.txt", "one\n"}, {".one.txt.klvr-part", "not ours"}},
+         {},
+         false,
+         {{"one.txt", "one\n"}},
+         {"Zip entry passed over [.one.txt.klvr-part]: its name is the form kept for unfinished downloads"},
+         "the local copy could not be proven the same"},
+        {"overwriting on: a differing file replaced",
+         two,
+         {{"one.txt", "ONE\n"}, {"sub/two.txt", "a longer two\n"}},
+         true,
+         {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}},
+         {},
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MakeZip(remote / "case.zip", c.entries);
+        TempDir out;
+        Plant(out, c.before);
+        std::vector<std::string> reported;
+        client.OnErrorReported = [&](int code, const std::string& text) {
+            EXPECT_EQ(code, kReportWarning);
+            reported.push_back(text);
+        };
+        client.OverwriteExisting = c.overwrite;
+        const FetchResult result = client.Get("case.zip", out.Path());
+
+        EXPECT_EQ(Files(out.Path()), c.after);
+        std::vector<std::string> warnings;
+        for (std::string w : c.warnings) {
+            if (const auto at = w.find("{out}"); at != std::string::npos) w.replace(at, 5, out.Path());
+            warnings.push_back(w);
+        }
+        EXPECT_EQ(reported, warnings);
+        const DeleteVerdict verdict = DecideDelete(result.proof, RemoteTime::Unavailable());
+        if (c.keptBecause.empty()) {
+            EXPECT_EQ(verdict.action, DeleteVerdict::kDelete);
+        } else {
+            EXPECT_EQ(verdict.action, DeleteVerdict::kKeep);
+            EXPECT_EQ(verdict.reason, c.keptBecause);
+        }
+        EXPECT_EQ(client.State(), 2);
+    }
 }
 
 // An archive whose entries claim gigabytes: refused before anything is written.

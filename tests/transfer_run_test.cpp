@@ -39,7 +39,9 @@ Files RemoteTree() {
             {"links/ln-file", "-> r.txt"},
             {"spaced/my folder/z.txt", "zulu\n"},
             {"zip/bundle.ZIP", test::ZipBytes({{"inside.txt", "packed\n"}, {"deeper/more.txt", "more\n"}})},
-            {"zip/notes.txt", "n\n"}};
+            {"zip/notes.txt", "n\n"},
+            {"zipdel/a.zip", test::ZipBytes({{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}})},
+            {"zipdel/reserved.zip", test::ZipBytes({{"one.txt", "one\n"}, {".one.txt.klvr-part", "x"}})}};
 }
 
 struct RunCase {
@@ -78,6 +80,25 @@ std::vector<std::string> Log(std::vector<std::string> middle) {
     all.insert(all.end(), middle.begin(), middle.end());
     all.insert(all.end(), kLogoff.begin(), kLogoff.end());
     return all;
+}
+
+// ZIP mode with DeleteAfterDownload, the archive a.zip alone.
+const std::map<std::string, std::string> kZipDelete = {{"RemoteDir", "/zipdel"},
+                                                       {"TransferMode", "3"},
+                                                       {"ProcessAll", "1"},
+                                                       {"DeleteAfterDownload", "1"},
+                                                       {"FileFilter", "^a\\.zip$"}};
+
+// The log of fetching a.zip: what unpacking it said, then what became of the remote archive.
+std::vector<std::string> ZipLog(const std::vector<std::string>& afterDownload,
+                                const std::vector<std::string>& unpacking = {}) {
+    std::vector<std::string> middle = {"0 Number of files & directories found: 1",
+                                       "0 Downloading [a.zip] to [{out}/a.zip] (*"};
+    middle.insert(middle.end(), unpacking.begin(), unpacking.end());
+    middle.push_back("0 Downloaded [a.zip] <unknown> kBps");
+    middle.insert(middle.end(), afterDownload.begin(), afterDownload.end());
+    middle.push_back("0 Number of files downloaded : 1");
+    return Log(middle);
 }
 
 const RunCase kCases[] = {
@@ -290,6 +311,78 @@ const RunCase kCases[] = {
           "0 Downloaded [notes.txt] <unknown> kBps", "0 Number of files downloaded : 2"}),
      {{"inside.txt", "packed\n"}, {"deeper/more.txt", "more\n"}, {"notes.txt", "n\n"}},
      {},
+     false,
+     {}},
+    // an archive leaves the server only when every entry is in the folder, or already was byte for byte
+    {"ZIP mode, delete after: every entry new, the archive deleted",
+     kPy,
+     {},
+     kZipDelete,
+     ZipLog({"0 Deleting remote-file [a.zip] ..."}),
+     {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}},
+     {"zipdel/a.zip"},
+     false,
+     {}},
+    {"ZIP mode, delete after: a kept file with the entry's bytes, the archive deleted",
+     kPy,
+     {{"one.txt", "one\n"}},
+     kZipDelete,
+     ZipLog({"0 Deleting remote-file [a.zip] ..."}),
+     {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}},
+     {"zipdel/a.zip"},
+     false,
+     {}},
+    {"ZIP mode, delete after: a kept file that differs, the archive kept",
+     kPy,
+     {{"one.txt", "ONE\n"}},
+     kZipDelete,
+     ZipLog({"1 WARNING: Remote file kept [a.zip]: the local copy could not be proven the same"},
+            {"1 WARNING: Local file kept [{out}/one.txt]: it differs from the archive's entry"}),
+     {{"one.txt", "ONE\n"}, {"sub/two.txt", "two\n"}},
+     {},
+     false,
+     {}},
+    {"ZIP mode, delete after: a planted link passed over, the archive kept",
+     kPy,
+     {{"sub", "-> elsewhere"}},
+     kZipDelete,
+     ZipLog({"1 WARNING: Remote file kept [a.zip]: the local copy could not be proven the same"},
+            {"1 WARNING: Local link passed over [{out}/sub]"}),
+     {{"one.txt", "one\n"}, {"sub", "-> elsewhere"}},
+     {},
+     false,
+     {}},
+    {"ZIP mode, delete after: an entry with a reserved name passed over, the archive kept",
+     kPy,
+     {},
+     {{"RemoteDir", "/zipdel"},
+      {"TransferMode", "3"},
+      {"ProcessAll", "1"},
+      {"DeleteAfterDownload", "1"},
+      {"FileFilter", "^reserved\\.zip$"}},
+     Log({"0 Number of files & directories found: 1",
+          "0 Downloading [reserved.zip] to [{out}/reserved.zip] (*",
+          "1 WARNING: Zip entry passed over [.one.txt.klvr-part]: its name is the form kept for unfinished "
+          "downloads",
+          "0 Downloaded [reserved.zip] <unknown> kBps",
+          "1 WARNING: Remote file kept [reserved.zip]: the local copy could not be proven the same",
+          "0 Number of files downloaded : 1"}),
+     {{"one.txt", "one\n"}},
+     {},
+     false,
+     {}},
+    {"ZIP mode, delete after, overwriting: a differing file replaced, the archive deleted",
+     kPy,
+     {{"one.txt", "ONE\n"}},
+     {{"RemoteDir", "/zipdel"},
+      {"TransferMode", "3"},
+      {"ProcessAll", "1"},
+      {"DeleteAfterDownload", "1"},
+      {"OverwriteExisting", "1"},
+      {"FileFilter", "^a\\.zip$"}},
+     ZipLog({"0 Deleting remote-file [a.zip] ..."}),
+     {{"one.txt", "one\n"}, {"sub/two.txt", "two\n"}},
+     {"zipdel/a.zip"},
      false,
      {}},
     {"folder mode: a refused delete is only a warning",

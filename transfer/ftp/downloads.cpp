@@ -344,15 +344,24 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
 
     if (t.unpack) {
         // the archive itself is not kept
+        UnpackSummary summary;
         try {
-            UnpackZip(file->Fd(), file->BytesOnDisk(), t.folder,
-                      {t.keepExisting, [this](const std::string& line) { ReportWarning(line); }});
+            summary = UnpackZip(file->Fd(), file->BytesOnDisk(), t.folder,
+                                {t.keepExisting, [this](const std::string& line) { ReportWarning(line); }});
         } catch (...) {
             file->Discard();
             throw;
         }
         file->Discard();
         result.proof = {true, {}, fetched};
+        if (!summary.Complete()) {
+            // an entry passed over is nowhere but in the remote archive, which must then stay
+            const int missing = summary.entries - summary.stored - summary.provenSame;
+            result.proof = {false,
+                            std::to_string(missing) + " of its " + std::to_string(summary.entries) +
+                                (missing == 1 ? " entries was not unpacked" : " entries were not unpacked"),
+                            fetched};
+        }
         return result;
     }
     // With OverwriteExisting off a file that appeared while this one downloaded is not replaced either;

@@ -101,23 +101,33 @@ void CheckRoom(const std::vector<Entry>& entries, std::int64_t archiveSize, cons
         throw FtpError("The zip archive is refused: " + *problem + " [" + folder.Path() + "]");
 }
 
-void CopyEntry(zip_t* archive, const Entry& entry, int out) {
-    std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive, entry.index, 0));
+using ZipFile = std::unique_ptr<zip_file_t, ZipFileCloser>;
+
+ZipFile OpenEntry(zip_t* archive, const Entry& entry) {
+    ZipFile in(zip_fopen_index(archive, entry.index, 0));
     if (!in) throw FtpError("Cannot read zip entry [" + entry.name + "]: " + zip_strerror(archive));
+    return in;
+}
+
+// The entry's next bytes into buffer, 0 at its end. The checks before unpacking trusted the declared
+// sizes, so an entry holding more is refused.
+std::size_t ReadEntry(zip_file_t* in, const Entry& entry, std::vector<char>& buffer, std::uint64_t& read) {
+    const zip_int64_t n = zip_fread(in, buffer.data(), buffer.size());
+    if (n < 0) throw FtpError("Cannot read zip entry [" + entry.name + "]: " + zip_file_strerror(in));
+    read += static_cast<std::uint64_t>(n);
+    if (read > entry.size)
+        throw FtpError("Zip entry [" + entry.name + "] holds more than the " + std::to_string(entry.size) +
+                       " bytes it declares");
+    return static_cast<std::size_t>(n);
+}
+
+void CopyEntry(zip_t* archive, const Entry& entry, int out) {
+    ZipFile in = OpenEntry(archive, entry);
     std::vector<char> buffer(64 * 1024);
-    std::uint64_t written = 0;
-    for (;;) {
-        const zip_int64_t n = zip_fread(in.get(), buffer.data(), buffer.size());
-        if (n < 0)
-            throw FtpError("Cannot read zip entry [" + entry.name + "]: " + zip_file_strerror(in.get()));
-        if (n == 0) break;
-        written += static_cast<std::uint64_t>(n);
-        // the checks before unpacking trusted the declared sizes
-        if (written > entry.size)
-            throw FtpError("Zip entry [" + entry.name + "] holds more than the " +
-                           std::to_string(entry.size) + " bytes it declares");
+    std::uint64_t read = 0;
+    while (const std::size_t n = ReadEntry(in.get(), entry, buffer, read)) {
         const char* data = buffer.data();
-        auto left = static_cast<std::size_t>(n);
+        std::size_t left = n;
         while (left > 0) {
             const ssize_t w = ::write(out, data, left);
             if (w < 0 && errno == EINTR) continue;
@@ -129,26 +139,68 @@ void CopyEntry(zip_t* archive, const Entry& entry, int out) {
     }
 }
 
-void Extract(zip_t* archive, const Entry& entry, const LocalFolder& root, const UnpackOptions& options) {
+// Up to size bytes of fd into data, fewer only at the file's end; -1 on a read error.
+ssize_t ReadLocal(int fd, char* data, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t r = ::read(fd, data + got, size - got);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0) return -1;
+        if (r == 0) break;
+        got += static_cast<std::size_t>(r);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// Whether the local file name holds the entry's bytes, no more and no fewer. Anything but a plain file
+// (a link, a folder, a pipe) does not.
+bool SameBytes(zip_t* archive, const Entry& entry, const LocalFolder& folder, const std::string& name) {
+    UniqueFd local(folder.OpenFile(name, O_RDONLY | O_NONBLOCK));
+    struct stat st {};
+    if (local.get() < 0 || ::fstat(local.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) != entry.size)
+        return false;
+    ZipFile in = OpenEntry(archive, entry);
+    std::vector<char> ours(64 * 1024);
+    std::vector<char> theirs(ours.size());
+    std::uint64_t read = 0;
+    while (const std::size_t n = ReadEntry(in.get(), entry, ours, read)) {
+        if (ReadLocal(local.get(), theirs.data(), n) != static_cast<ssize_t>(n)) return false;
+        if (std::memcmp(ours.data(), theirs.data(), n) != 0) return false;
+    }
+    char more = 0;
+    return read == entry.size && ReadLocal(local.get(), &more, 1) == 0;
+}
+
+enum class Fate { kStored, kProvenSame, kPassedOver };
+
+// A local file the entry does not replace: proven when it holds the entry's bytes, else reported.
+Fate KeptFile(zip_t* archive, const Entry& entry, const LocalFolder& folder, const std::string& name,
+              const UnpackOptions& options, const std::string& why) {
+    if (SameBytes(archive, entry, folder, name)) return Fate::kProvenSame;
+    if (options.warn) options.warn("Local file kept [" + Printable(folder.PathOf(name)) + "]: " + why);
+    return Fate::kPassedOver;
+}
+
+Fate Extract(zip_t* archive, const Entry& entry, const LocalFolder& root, const UnpackOptions& options) {
     LocalFolder folder = root;
     const std::size_t folderParts = entry.folder ? entry.parts.size() : entry.parts.size() - 1;
     for (std::size_t i = 0; i < folderParts; ++i) folder = folder.Child(entry.parts[i], true);
-    if (entry.folder) return;
+    if (entry.folder) return Fate::kStored;
 
     const std::string& name = entry.parts.back();
     if (IsPartialFileName(name)) {
         if (options.warn)
             options.warn("Zip entry passed over [" + Printable(entry.name) +
                          "]: its name is the form kept for unfinished downloads");
-        return;
+        return Fate::kPassedOver;
     }
     const LocalEntry present = folder.Inspect(name);
     if (present.kind == LocalEntry::kLink) throw LocalLinkMet(folder.PathOf(name));
-    if (present.kind == LocalEntry::kFile && options.keepExisting) {
-        if (static_cast<std::uint64_t>(present.size) != entry.size && options.warn)
-            options.warn("Local file kept [" + Printable(folder.PathOf(name)) +
-                         "]: the archive's entry differs in size");
-        return;
+    if (present.kind != LocalEntry::kNone && options.keepExisting) {
+        return KeptFile(archive, entry, folder, name, options,
+                        present.kind == LocalEntry::kFile ? "it differs from the archive's entry"
+                                                          : "it is not a file, the archive's entry is");
     }
 
     static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -166,8 +218,16 @@ void Extract(zip_t* archive, const Entry& entry, const LocalFolder& root, const 
         }
     } cleanup{folder, temp, stored};
     CopyEntry(archive, entry, out.get());
-    folder.Rename(temp, name);
-    stored = true;
+    if (!options.keepExisting) {
+        folder.Rename(temp, name);
+        stored = true;
+        return Fate::kStored;
+    }
+    stored = folder.RenameNoReplace(temp, name);
+    if (stored) return Fate::kStored;
+    // what stands under the name now was put there by someone else while this entry was written
+    return KeptFile(archive, entry, folder, name, options,
+                    "it appeared while the archive was unpacked and differs from the archive's entry");
 }
 
 }  // namespace
@@ -188,8 +248,8 @@ std::optional<std::string> UnpackRoomProblem(std::uint64_t total, std::uint64_t 
     return std::nullopt;
 }
 
-void UnpackZip(int archiveFd, std::int64_t archiveSize, const LocalFolder& folder,
-               const UnpackOptions& options) {
+UnpackSummary UnpackZip(int archiveFd, std::int64_t archiveSize, const LocalFolder& folder,
+                        const UnpackOptions& options) {
     int fd = ::dup(archiveFd);
     if (fd < 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
         if (fd >= 0) ::close(fd);
@@ -207,13 +267,28 @@ void UnpackZip(int archiveFd, std::int64_t archiveSize, const LocalFolder& folde
     }
     const std::vector<Entry> entries = CheckedEntries(archive.get());
     CheckRoom(entries, archiveSize, folder);
+    UnpackSummary summary;
     for (const Entry& entry : entries) {
+        ++summary.entries;
+        Fate fate = Fate::kPassedOver;
         try {
-            Extract(archive.get(), entry, folder, options);
+            fate = Extract(archive.get(), entry, folder, options);
         } catch (const LocalLinkMet& link) {
             if (options.warn) options.warn("Local link passed over [" + Printable(link.Path()) + "]");
         }
+        switch (fate) {
+            case Fate::kStored:
+                ++summary.stored;
+                break;
+            case Fate::kProvenSame:
+                ++summary.provenSame;
+                break;
+            case Fate::kPassedOver:
+                ++summary.passedOver;
+                break;
+        }
     }
+    return summary;
 }
 
 }  // namespace klvr
