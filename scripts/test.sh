@@ -20,12 +20,17 @@ export LSAN_OPTIONS=suppressions="$PWD/tests/lsan.supp"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$jobs")
 
-# A short fuzz run of the FTP client's parsers (a longer one is described in fuzz/README.md).
+# A short fuzz run of the FTP client's parsers and of whole client sessions (a longer one is described
+# in fuzz/README.md).
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_C_COMPILER=clang -DKLVR_FUZZ=ON -DKLVR_WITH_QT=OFF -DBUILD_TESTING=OFF -DKLVR_WERROR=ON >/dev/null
 cmake --build build-fuzz --target klvr_fuzz -j "$jobs"
-for target in fuzz_reply fuzz_listing fuzz_mlsd; do
+for target in fuzz_reply:15 fuzz_listing:15 fuzz_mlsd:15 fuzz_session:60; do
+  seconds=${target#*:} target=${target%:*}
   corpus="build-fuzz/corpus/$target"
   mkdir -p "$corpus" && cp fuzz/corpus/$target/* "$corpus/"
-  build-fuzz/fuzz/$target -max_total_time=15 -max_len=65536 -rss_limit_mb=1024 -print_final_stats=0 "$corpus" 2>&1 | tail -1
+  dict=()
+  if [[ -f fuzz/$target.dict ]]; then dict=(-dict="fuzz/$target.dict"); fi
+  build-fuzz/fuzz/$target -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=30 \
+    "${dict[@]}" -print_final_stats=0 "$corpus" 2>&1 | tail -1
 done
