@@ -284,6 +284,50 @@ TEST(RealServerOnly, Ipv6BothModesAndNames) {
     EXPECT_EQ(ReadFile(local / "four.txt"), "six");
 }
 
+// ProFTPD with mod_digest loaded, one LoadModule line as its documentation gives it: the server's hash
+// checks every download, proves a copy of the same size the same or tells it apart, and checks a
+// resumed file whole.
+TEST(RealServerOnly, ProFtpdHashesProveOrRefuseCopies) {
+    if (!test::CanUsePrivateAccounts()) GTEST_SKIP() << "ProFTPD's local users need root";
+    TempDir remote;
+    TempDir local;
+    std::string big;
+    for (int i = 0; i < 20000; ++i) big += std::to_string(i * 7919) + ",";
+    remote.Write("data.bin", big);
+    remote.Write("same.bin", "0123456789");
+    test::ProFtpdOptions options;
+    options.users = {{"user", "secret", remote.Path()}};
+    options.extraConfig = {"LoadModule mod_digest.c"};
+    test::ProFtpdServer server(options);
+    FtpClient client;
+    client.FileType = kFileImage;
+    std::vector<std::string> warnings;
+    client.OnErrorReported = [&](int, const std::string& text) { warnings.push_back(text); };
+    client.Login("127.0.0.1", "user", "secret", "", server.Port());
+
+    EXPECT_TRUE(client.Get("data.bin", local / "data.bin").proof.proven);
+    EXPECT_EQ(ReadFile(local / "data.bin"), big);
+
+    client.OverwriteExisting = false;
+    local.Write("same.bin", "0123456789");
+    FetchResult result = client.Get("same.bin", local / "same.bin");
+    EXPECT_EQ(result.outcome, FetchOutcome::kLeftAlone);
+    EXPECT_TRUE(result.proof.proven) << result.proof.reason;
+
+    local.Write("same.bin", "012345678X");
+    result = client.Get("same.bin", local / "same.bin");
+    EXPECT_EQ(result.outcome, FetchOutcome::kKept);
+    EXPECT_EQ(ReadFile(local / "same.bin"), "012345678X");
+
+    // a shorter copy that begins the file is completed, and the whole is checked by the server's hash
+    local.Write("data.bin", big.substr(0, 100000));
+    result = client.Get("data.bin", local / "data.bin");
+    EXPECT_EQ(result.outcome, FetchOutcome::kFetched);
+    EXPECT_EQ(ReadFile(local / "data.bin"), big);
+    EXPECT_EQ(warnings, std::vector<std::string>{"Local file kept [" + local.Path() +
+                                                 "/same.bin]: its content differs from the remote file"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
                          ::testing::Values("pyftpdlib", "vsftpd", "proftpd", "pure_ftpd"));
 

@@ -214,7 +214,8 @@ class Sequence {
     // New bytes of the same length under the old time are told apart by a server hash alone, and of the
     // same length at all only where the server gives exact times; where neither is given, the client
     // trusts size and time by design, so such versions come only where they can be caught.
-    ModelFile Changed(const ModelFile& old, bool sameSizeTimeKeptAllowed, bool sameSizeAllowed, std::string& what) {
+    ModelFile Changed(const ModelFile& old, bool sameSizeTimeKeptAllowed, bool sameSizeAllowed,
+                      std::string& what) {
         ModelFile next = old;
         bool sameSize = false;
         if (sameSizeAllowed && !old.content.empty() && Chance(0.5)) {

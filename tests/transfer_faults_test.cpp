@@ -332,6 +332,53 @@ data-close
     EXPECT_FALSE(t.Error());
 }
 
+// Right before a delete the server is asked again about the file, and a file replaced since it was
+// fetched stays: by its time where the server gives one (MDTM, asked before the transfer when the
+// listing gives no exact time, or MLST), else by its size. FTP has no conditional delete; the question
+// narrows the window to the one round trip before DELE.
+TEST_F(Faults, ADeleteAsksTheServerAgainAndKeepsAFileReplacedMeanwhile) {
+    const std::string fetch =
+        "< TYPE I\n> 200 ok\n< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20260101000000\n"
+        "< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 150 go\ndata 0123456789\ndata-close\n> 226 done\n";
+    const std::string changed =
+        "1 WARNING: Remote file kept [f.bin]: it changed on the server since it was fetched";
+    struct Case {
+        const char* name;
+        std::string afterFetch;  // the dialogue between the transfer and the end of the session
+        std::string warning;     // "" when the file is deleted
+    };
+    const Case cases[] = {
+        {"the same version: deleted",
+         "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20260101000000\n< DELE f.bin\n> 250 gone\n", ""},
+        {"replaced by a newer version of the same size",
+         "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20260101000500\n", changed + " (its time differs)"},
+        {"replaced by a version of another size",
+         "< SIZE f.bin\n> 213 12\n< MDTM f.bin\n> 213 20260101000000\n", changed + " (its size differs)"},
+        {"the server no longer answers: nothing contradicts the copy",
+         "< SIZE f.bin\n> 550 no\n< MDTM f.bin\n> 550 no\n< DELE f.bin\n> 250 gone\n", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetModuleState();
+        moduleState().RetryPauseUnit = std::chrono::milliseconds(1);
+        capture = std::make_unique<test::LogCapture>();
+        test::TempDir out;
+        test::ScriptedFtpServer server(ListingDialogue("-rw-r--r-- 1 u g 10 Jan 01 2026 f.bin\r\n") + fetch +
+                                       c.afterFetch + "< QUIT\n> 221 bye\n");
+        Toolbox t;
+        t.AutoLog(true);
+        const SettingsArray data = test::RunCommand(server.Port(), "u", "p", out.Path(),
+                                                    {{"ProcessAll", "1"}, {"DeleteAfterDownload", "1"}});
+        t.RunP("VAULTFETCH", data, data);
+        EXPECT_EQ(server.Finish(), "");
+        EXPECT_EQ(test::Snapshot(out.Path()), (std::map<std::string, std::string>{{"f.bin", "0123456789"}}));
+        const auto log = Log();
+        const bool warned = std::find(log.begin(), log.end(), c.warning) != log.end();
+        EXPECT_EQ(warned, !c.warning.empty());
+        EXPECT_FALSE(t.Error());
+    }
+}
+
 // A configured certificate the store no longer holds ends every attempt before it connects.
 TEST_F(Faults, AMissingClientCertificateEndsEachAttemptAtOnce) {
     test::TestCertStores stores;

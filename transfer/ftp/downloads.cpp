@@ -337,7 +337,8 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (!text && facts.hashOffered && size &&
         CompareHash(t.remoteName, file->Fd(), *size, waiter) == HashVerdict::kDiffers) {
         file->Discard();
-        if (plan.action == FetchAction::kResumeCopy) return kept("it does not match the server's hash of the remote file");
+        if (plan.action == FetchAction::kResumeCopy)
+            return kept("it does not match the server's hash of the remote file");
         throw FtpError("The download of [" + t.remoteName +
                        "] does not match the server's hash of the file: it changed while it was fetched");
     }

@@ -29,7 +29,8 @@ std::optional<FetchPlan> PlanForStoredCopy(const FetchFacts& f, const StoredOrig
                 return Keep("the remote file changed since it was fetched");
             if (then.size && f.remoteSize) {
                 // a server that hashes files also catches new bytes put in place under the old time
-                if (!f.hashOffered || f.copyHash == HashVerdict::kEqual || f.copyHash == HashVerdict::kUnavailable)
+                if (!f.hashOffered || f.copyHash == HashVerdict::kEqual ||
+                    f.copyHash == HashVerdict::kUnavailable)
                     return LeaveAlone(true);
                 if (f.copyHash == HashVerdict::kNotAsked) return Plan(FetchAction::kAskHash);
                 return Keep("its content differs from the remote file");
