@@ -74,10 +74,10 @@ DownloadFile DownloadFile::FromCopy(const LocalFolder& folder, const std::string
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)) {
             char buffer[64 * 1024];
-            const ssize_t got = ::pread(copy.get(), buffer, sizeof buffer, in);
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(sizeof buffer, length - in));
+            const ssize_t got = ::pread(copy.get(), buffer, want, in);
             if (got <= 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
-            file.Write(
-                std::string_view(buffer, static_cast<std::size_t>(std::min<std::int64_t>(got, length - in))));
+            file.Write(std::string_view(buffer, static_cast<std::size_t>(got)));
             in += got;
             continue;
         }
@@ -177,26 +177,36 @@ bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
         const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified), 0}};
         ::futimens(fd_, times);
     }
+    // a write the file system reports only now must fail the download before the file takes its name
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        const std::string error = ErrorText();
+        if (!partial_.empty()) folder_.Remove(partial_);
+        partial_.clear();
+        throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + error);
+    }
     bool stored = true;
     if (!partial_.empty()) {
+        const std::string partial = std::move(partial_);
+        partial_.clear();
         try {
             if (replace) {
-                folder_.Rename(partial_, name_);
-            } else if (!folder_.RenameNoReplace(partial_, name_)) {
-                folder_.Remove(partial_);
+                folder_.Rename(partial, name_);
+            } else if (!folder_.RenameNoReplace(partial, name_)) {
+                folder_.Remove(partial);
                 stored = false;
             }
         } catch (...) {
-            Discard();
+            folder_.Remove(partial);
             throw;
         }
-        partial_.clear();
     }
     // written last, once the file has its name and times, so that any later change shows
-    if (stored && origin) WriteStoredOrigin(fd_, *origin);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + ErrorText());
+    if (stored && origin) {
+        UniqueFd stamped(folder_.OpenFile(name_, O_RDONLY | O_NONBLOCK));
+        if (stamped.get() >= 0) WriteStoredOrigin(stamped.get(), *origin);
+    }
     return stored;
 }
 
