@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <functional>
 
+#include "support/scripted_ftp_server.h"
 #include "support/temp_dir.h"
+#include "transfer/ftp/client.h"
 #include "transfer/ftp/local_folder.h"
 #include "transfer/ftp/partial_file.h"
 #include "transfer/ftp/stale_partials.h"
@@ -96,6 +98,45 @@ TEST(StoredOrigin, ReadBackOnlyWhileTheFileIsAsWeLeftIt) {
     // no record at all
     local.Write("h.bin", "0123456789");
     EXPECT_FALSE(ReadStoredOrigin(folder, "h.bin"));
+}
+
+// A download leaves its record on the stored file, and the record proves the copy to a later run while
+// the server names the same size and time.
+TEST(StoredOrigin, ADownloadRecordsItselfAndALaterRunTrustsTheRecord) {
+    test::TempDir local;
+    local.Write("probe", "");
+    if (!KeepsAttributes(local / "probe")) GTEST_SKIP() << "no extended attributes here";
+    test::ScriptedFtpServer server(
+        "> 220 ready\n< USER u\n> 331 pw\n< PASS p\n> 230 in\n< TYPE I\n> 200 ok\n< SIZE f.bin\n> 213 10\n"
+        "< MDTM f.bin\n> 213 20260101000000\n< EPSV\n> 229 ok ({epsv})\n< RETR f.bin\n> 150 go\n"
+        "data 0123456789\ndata-close\n> 226 done\n"
+        // the next run, the copy kept: the same version proves it
+        "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20260101000000\n"
+        // and once more, the remote file changed since
+        "< SIZE f.bin\n> 213 10\n< MDTM f.bin\n> 213 20260102000000\n");
+    FtpClient client;
+    client.Timeout = 5000;
+    client.FileType = kFileImage;
+    client.CheckBeforeDelete = true;  // the exact time is learnt before the transfer
+    std::vector<std::string> warnings;
+    client.OnErrorReported = [&](int, const std::string& text) { warnings.push_back(text); };
+    client.Login("127.0.0.1", "u", "p", "", server.Port());
+    EXPECT_TRUE(client.Get("f.bin", local / "f.bin").proof.proven);
+    const auto stored = ReadStoredOrigin(LocalFolder::Open(local.Path()), "f.bin");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->origin, OriginDigest("127.0.0.1", server.Port(), "u", "f.bin"));
+    EXPECT_EQ(stored->version, (RemoteVersion{10, 1767225600}));
+
+    client.OverwriteExisting = false;
+    FetchResult again = client.Get("f.bin", local / "f.bin");
+    EXPECT_EQ(again.outcome, FetchOutcome::kLeftAlone);
+    EXPECT_TRUE(again.proof.proven);
+    again = client.Get("f.bin", local / "f.bin");
+    EXPECT_EQ(again.outcome, FetchOutcome::kKept);
+    EXPECT_EQ(test::ReadFile(local / "f.bin"), "0123456789");
+    EXPECT_EQ(warnings, std::vector<std::string>{"Local file kept [" + local.Path() +
+                                                 "/f.bin]: the remote file changed since it was fetched"});
+    EXPECT_EQ(server.Finish(), "");
 }
 
 TEST(StalePartials, OnlyUnlistedAndUntouchedForAMonthGo) {

@@ -177,6 +177,9 @@ bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
         const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified), 0}};
         ::futimens(fd_, times);
     }
+    // The record goes on with the file's final bytes and times; the rename that follows changes the
+    // file's change time by no more than the record allows for.
+    if (origin) WriteStoredOrigin(fd_, *origin);
     // a write the file system reports only now must fail the download before the file takes its name
     const int fd = fd_;
     fd_ = -1;
@@ -201,11 +204,6 @@ bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
             folder_.Remove(partial);
             throw;
         }
-    }
-    // written last, once the file has its name and times, so that any later change shows
-    if (stored && origin) {
-        UniqueFd stamped(folder_.OpenFile(name_, O_RDONLY | O_NONBLOCK));
-        if (stamped.get() >= 0) WriteStoredOrigin(stamped.get(), *origin);
     }
     return stored;
 }
