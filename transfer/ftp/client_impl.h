@@ -130,10 +130,11 @@ struct FtpClient::Impl {
     char currentType = 0;
     bool epsvRefused = false;
     ServerFeatures features;
-    bool mlsdRefused = false;   // offered in FEAT, yet not understood
-    bool mlstRefused = false;   // the same for MLST of one file
-    bool hashRefused = false;   // the hash command of FEAT is refused
-    bool restUnusable = false;  // the server refused REST, or answered it and sent the file from its start
+    bool mlsdRefused = false;    // offered in FEAT, yet not understood
+    bool mlstRefused = false;    // the same for MLST of one file
+    bool hashRefused = false;    // the hash command of FEAT is refused
+    bool restUnusable = false;   // the server refused REST, or answered it and sent the file from its start
+    bool greetDataEarly = true;  // a data connection's TLS handshake begins before the server's answer
     // The server's reply to RETR names the file's size, as SIZE gave it: a fresh download needs no SIZE
     // of its own then, which saves a round trip per file.
     bool sizeInRetrReply = false;

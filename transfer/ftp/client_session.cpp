@@ -99,6 +99,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     Drop();
     epsvRefused = false;
     restUnusable = false;
+    greetDataEarly = true;
     sizeInRetrReply = false;
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;

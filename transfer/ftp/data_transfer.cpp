@@ -143,6 +143,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     bool dataMayFlow = !protectData;
     std::string dataFailure;
     std::int64_t received = 0;
+    bool greeted = false;  // the data connection's TLS handshake began before the server's answer
     const std::string what = "the data of " + command.substr(0, command.find(' '));
 
     // The control connection died quietly (a NAT or the server's idle time-out) during a long
@@ -204,7 +205,10 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 throw SessionBroken(e.what());
             }
             link.pending.reset();
-            if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter);
+            // The ClientHello goes out with the connection, so the handshake does not wait for the
+            // server's answer to the command: one round trip less per file.
+            greeted = protectData && greetDataEarly;
+            if (protectData) link.stream = secure->SecureData(std::move(link.stream), self, waiter, greeted);
         }
         if (final && !link.stream && link.listener) {
             // the server connects before it sends its final reply, so a connection is queued by now
@@ -311,7 +315,11 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             throw;
         }
     }
-    if (!dataFailure.empty()) throw FtpError("The data connection was lost: " + dataFailure);
+    if (!dataFailure.empty()) {
+        // a server that drops a data connection that spoke first gets it silent for the rest of the session
+        if (greeted && received == 0) greetDataEarly = false;
+        throw FtpError("The data connection was lost: " + dataFailure);
+    }
     // Servers often close a TLS data connection without close_notify; with a known size the file must
     // still be whole, otherwise the server's positive final reply is the word that it is.
     if (endUnconfirmed && expectedBytes && received != *expectedBytes) {

@@ -23,9 +23,10 @@ class SecureLayer {
                                                       const std::string& serverName, FtpClient& client,
                                                       Waiter& waiter) = 0;
     // TLS over a data connection, resuming the control connection's session (strict servers refuse a
-    // data connection that does not).
+    // data connection that does not). With greet set the handshake's first flight goes out at once;
+    // otherwise the first read starts the handshake.
     virtual std::unique_ptr<ByteStream> SecureData(std::unique_ptr<ByteStream> plain, FtpClient& client,
-                                                   Waiter& waiter) = 0;
+                                                   Waiter& waiter, bool greet = false) = 0;
     // Ends TLS on the control connection after CCC and hands back the clear stream beneath it.
     virtual std::unique_ptr<ByteStream> ClearControl(std::unique_ptr<ByteStream> secured, Waiter& waiter) = 0;
 };

@@ -61,15 +61,17 @@ class OpenSslLayer : public SecureLayer {
         return stream;
     }
 
-    std::unique_ptr<ByteStream> SecureData(std::unique_ptr<ByteStream> plain, FtpClient&, Waiter&) override {
+    std::unique_ptr<ByteStream> SecureData(std::unique_ptr<ByteStream> plain, FtpClient&, Waiter&,
+                                           bool greet) override {
         if (!context_)
             throw FtpError("A protected data connection needs TLS on the control connection first");
         TlsContext* context = context_.get();
         auto stream = std::make_unique<TlsStream>(context->NewDataConnection(), std::move(plain));
         stream->CertificateWithheld(&TlsContext::CertificateWithheld);
         stream->OnEstablished([context](SSL* ssl) { context->CheckDataServer(ssl); });
-        // The handshake runs with the first reads, which the transfer makes once the server has
-        // answered the transfer command.
+        // The ClientHello waits in the server's socket until the server takes up TLS on the connection;
+        // the reads that complete the handshake come once it has answered the transfer command.
+        if (greet) stream->Greet();
         return stream;
     }
 

@@ -186,6 +186,17 @@ void TlsStream::Handshake(Waiter& waiter) {
     Established();
 }
 
+void TlsStream::Greet() {
+    if (established_) return;
+    ERR_clear_error();
+    const int rc = SSL_do_handshake(ssl_);
+    if (rc == 1) return;  // the reads hand out nothing before the check of an established connection
+    const int error = SSL_get_error(ssl_, rc);
+    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+        Fail(error, "The TLS handshake failed");
+    readWantsWrite_ = error == SSL_ERROR_WANT_WRITE;
+}
+
 std::optional<std::size_t> TlsStream::Read(char* buffer, std::size_t size) {
     if (ended_) return 0;
     ERR_clear_error();

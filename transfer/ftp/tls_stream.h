@@ -25,6 +25,9 @@ class TlsStream : public ByteStream {
     // Runs the handshake to its end, waiting through waiter; raises SessionBroken with the reason when
     // it fails (the peer closing, an alert, bytes that are not TLS).
     void Handshake(Waiter& waiter);
+    // Sends the first flight of the handshake now and returns without waiting for the answer, which the
+    // reads that follow take up.
+    void Greet();
     // Without Handshake, the first Read starts the handshake and the reads that follow complete it.
     // Called once, when the handshake has completed, before any byte is handed out; may raise.
     void OnEstablished(std::function<void(SSL*)> check) { onEstablished_ = std::move(check); }
