@@ -71,6 +71,7 @@ class TlsStream : public ByteStream {
     bool broken_ = false;
     bool readWantsWrite_ = false;
     bool writeWantsRead_ = false;
+    bool starved_ = false;  // the last read needed more from the stream beneath than it had
 };
 
 }  // namespace klvr
