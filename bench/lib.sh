@@ -23,7 +23,8 @@ wait_for_port() {
 # start_vsftpd NAME ROOT plain|tls: vsftpd for anonymous users on a free loopback port, as an admin
 # sets it up (defaults kept); with tls, explicit TLS forced for logon and data, and the default
 # require_ssl_reuse=YES, so that every data connection resumes the control connection's session.
-# Sets vsftpd_port; the server stops with the script.
+# Lines in $vsftpd_extra (if set) go at the end of the configuration. Sets vsftpd_port; the server
+# stops with the script.
 vsftpd_pids=()
 start_vsftpd() {
   local name="$1" root="$2" kind="$3"
@@ -58,6 +59,7 @@ start_vsftpd() {
       echo "rsa_cert_file=$work/cert.pem"
       echo "rsa_private_key_file=$work/key.pem"
     fi
+    [ -z "${vsftpd_extra:-}" ] || printf '%s\n' "$vsftpd_extra"
   } > "$work/$name.conf"
   setsid /usr/sbin/vsftpd "$work/$name.conf" > "$work/$name.log" 2>&1 &
   vsftpd_pids+=($!)
