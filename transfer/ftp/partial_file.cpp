@@ -1,38 +1,13 @@
 #include "transfer/ftp/partial_file.h"
 
-#include <charconv>
-
 #include "transfer/ftp/file_evidence.h"
+#include "transfer/ftp/record_fields.h"
 
 namespace klvr {
 namespace {
 
 constexpr std::string_view kMagic = "KLVR-PARTIAL 2";
 constexpr std::size_t kNameMax = 255;  // bytes of one name on the usual Linux file systems
-
-// The number after "key=" in text; nothing when it is missing or malformed.
-std::optional<std::int64_t> Field(std::string_view text, std::string_view key) {
-    std::string wanted(1, ' ');
-    wanted.append(key).append(1, '=');
-    const auto at = text.find(wanted);
-    if (at == std::string_view::npos) return std::nullopt;
-    const char* begin = text.data() + at + wanted.size();
-    const char* end = text.data() + text.size();
-    std::int64_t value = 0;
-    auto [next, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || next == begin || (next != end && *next != ' ')) return std::nullopt;
-    return value;
-}
-
-// The word after "key=" in text; "" when it is missing.
-std::string Text(std::string_view text, std::string_view key) {
-    std::string wanted(1, ' ');
-    wanted.append(key).append(1, '=');
-    const auto at = text.find(wanted);
-    if (at == std::string_view::npos) return {};
-    const std::string_view rest = text.substr(at + wanted.size());
-    return std::string(rest.substr(0, rest.find(' ')));
-}
 
 }  // namespace
 
@@ -69,9 +44,9 @@ std::optional<PartialState> ReadPartialTrailer(std::string_view tail, std::int64
         tail.substr(0, kMagic.size()) != kMagic || fileSize < static_cast<std::int64_t>(kPartialTrailerSize))
         return std::nullopt;
     const std::string_view fields = tail.substr(kMagic.size(), tail.size() - kMagic.size() - 1);
-    const auto length = Field(fields, "length");
-    const auto size = Field(fields, "size");
-    const auto started = Field(fields, "started");
+    const auto length = RecordNumber(fields, "length");
+    const auto size = RecordNumber(fields, "size");
+    const auto started = RecordNumber(fields, "started");
     if (!length || !size || !started) return std::nullopt;
     if (*length != fileSize - static_cast<std::int64_t>(kPartialTrailerSize) || *size < 0 || *length > *size)
         return std::nullopt;
@@ -79,8 +54,8 @@ std::optional<PartialState> ReadPartialTrailer(std::string_view tail, std::int64
     state.length = *length;
     state.version.size = *size;
     state.version.started = *started;
-    state.version.modified = Field(fields, "modified");
-    state.version.origin = Text(fields, "origin");
+    state.version.modified = RecordNumber(fields, "modified");
+    state.version.origin = std::string(RecordWord(fields, "origin").value_or(""));
     if (state.version.origin.empty()) return std::nullopt;
     return state;
 }

@@ -6,9 +6,10 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdint>
 #include <string_view>
+
+#include "transfer/ftp/record_fields.h"
 
 namespace klvr {
 namespace {
@@ -24,31 +25,13 @@ std::string Number(const std::optional<std::int64_t>& value) {
     return value ? std::to_string(*value) : "-";
 }
 
-// The value after " key=" in text: nothing when missing, "-" or malformed.
-std::optional<std::int64_t> Field(std::string_view text, std::string_view key, bool& malformed) {
-    std::string wanted(1, ' ');
-    wanted.append(key).append(1, '=');
-    const auto at = text.find(wanted);
-    if (at == std::string_view::npos) {
-        malformed = true;
-        return std::nullopt;
-    }
-    const char* begin = text.data() + at + wanted.size();
-    const char* end = text.data() + text.size();
-    if (begin != end && *begin == '-' && (begin + 1 == end || begin[1] == ' ')) return std::nullopt;
-    std::int64_t value = 0;
-    auto [next, error] = std::from_chars(begin, end, value);
-    if (error != std::errc() || (next != end && *next != ' ')) malformed = true;
-    return value;
-}
-
-std::string Word(std::string_view text, std::string_view key) {
-    std::string wanted(1, ' ');
-    wanted.append(key).append(1, '=');
-    const auto at = text.find(wanted);
-    if (at == std::string_view::npos) return {};
-    const std::string_view rest = text.substr(at + wanted.size());
-    return std::string(rest.substr(0, rest.find(' ')));
+// A number that may be "-" for unknown; malformed is set when it is neither.
+std::optional<std::int64_t> OptionalNumber(std::string_view text, std::string_view key, bool& malformed) {
+    const auto word = RecordWord(text, key);
+    if (word == "-") return std::nullopt;
+    const auto number = RecordNumber(text, key);
+    if (!number) malformed = true;
+    return number;
 }
 
 }  // namespace
@@ -78,12 +61,12 @@ std::optional<StoredOrigin> ReadStoredOrigin(const LocalFolder& folder, const st
     const std::string_view fields = text.substr(1);
     bool malformed = false;
     StoredOrigin origin;
-    origin.origin = Word(fields, "origin");
-    origin.version.size = Field(fields, "size", malformed);
-    origin.version.modified = Field(fields, "modified", malformed);
-    const auto length = Field(fields, "length", malformed);
-    const auto mtime = Field(fields, "mtime", malformed);
-    const auto at = Field(fields, "at", malformed);
+    origin.origin = std::string(RecordWord(fields, "origin").value_or(""));
+    origin.version.size = OptionalNumber(fields, "size", malformed);
+    origin.version.modified = OptionalNumber(fields, "modified", malformed);
+    const auto length = OptionalNumber(fields, "length", malformed);
+    const auto mtime = OptionalNumber(fields, "mtime", malformed);
+    const auto at = OptionalNumber(fields, "at", malformed);
     if (malformed || origin.origin.empty() || !length || !mtime || !at) return std::nullopt;
     // still the file we left: its length, its modification time, and no change since the record
     if (*length != st.st_size || *mtime != Nanoseconds(st.st_mtim) ||
