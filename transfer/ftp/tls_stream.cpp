@@ -142,7 +142,8 @@ void TlsStream::Fail(int error, const std::string& during) {
         throw SessionBroken("The server closed the connection during the TLS handshake" +
                             (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") + asked);
     }
-    if (!lowerError_.empty()) throw SessionBroken(lowerError_);
+    // a reset can overtake the server's alert, when it closes with our next command still unread
+    if (!lowerError_.empty()) throw SessionBroken(lowerError_ + asked);
     if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty()))
         throw SessionBroken("The server closed the connection without ending TLS" + asked);
     if (reason.empty()) reason = "error " + std::to_string(error);
