@@ -298,7 +298,8 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         } catch (const RestRefused&) {
             restUnusable = true;
         } catch (const ExcessData&) {
-            if (!resuming) {
+            // from the file's start, more than announced is more than the file: no restart explains it
+            if (!resuming || from == 0) {
                 file->Discard();
                 throw FtpError("The server sent more than the " + std::to_string(*size) +
                                " bytes it announced for [" + t.remoteName + "]");
