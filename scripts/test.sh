@@ -31,6 +31,8 @@ for target in fuzz_reply:15 fuzz_listing:15 fuzz_mlsd:15 fuzz_session:60; do
   mkdir -p "$corpus" && cp fuzz/corpus/$target/* "$corpus/"
   dict=()
   if [[ -f fuzz/$target.dict ]]; then dict=(-dict="fuzz/$target.dict"); fi
+  mkdir -p build-fuzz/artifacts
   build-fuzz/fuzz/$target -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=30 \
+    -artifact_prefix=build-fuzz/artifacts/ \
     "${dict[@]}" -print_final_stats=0 "$corpus" 2>&1 | tail -1
 done
