@@ -198,10 +198,10 @@ def serve_port(loop, args, stats, port):
     return loop.create_server(ClientSide, args.listen, port, reuse_address=True)
 
 
-def ports_of(specs):
+def ports_of(ranges):
     ports = []
-    for spec in specs:
-        first, _, last = spec.partition(":")
+    for text in ranges:
+        first, _, last = text.partition(":")
         ports.extend(range(int(first), int(last or first) + 1))
     return ports
 

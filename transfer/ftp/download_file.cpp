@@ -40,7 +40,7 @@ DownloadFile DownloadFile::Fresh(const LocalFolder& folder, const std::string& n
     folder.Remove(partial);
     int fd = folder.OpenFile(partial, O_RDWR | O_CREAT | O_EXCL);
     if (fd < 0) throw FtpError("Cannot create a file in [" + folder.Path() + "]: " + ErrorText());
-    return DownloadFile(folder, name, partial, fd, 0, resumable);
+    return DownloadFile(folder, name, partial, fd, std::move(resumable));
 }
 
 DownloadFile DownloadFile::ContinuePartial(const LocalFolder& folder, const std::string& name,
@@ -48,7 +48,7 @@ DownloadFile DownloadFile::ContinuePartial(const LocalFolder& folder, const std:
     const std::string partial = PartialFileName(name);
     int fd = folder.OpenFile(partial, O_RDWR);
     if (fd < 0) throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
-    DownloadFile file(folder, name, partial, fd, state.length, state.version);
+    DownloadFile file(folder, name, partial, fd, state.version);
     // the trailer goes; it is written again should this attempt stop early too
     if (::ftruncate(fd, state.length) != 0 || ::lseek(fd, state.length, SEEK_SET) < 0)
         throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
@@ -66,7 +66,6 @@ DownloadFile DownloadFile::FromCopy(const LocalFolder& folder, const std::string
                        ": it changed while the download began");
     }
     DownloadFile file = Fresh(folder, name, std::move(resumable));
-    file.start_ = length;
     off_t in = 0;
     while (in < length) {
         const ssize_t n =
@@ -91,7 +90,6 @@ DownloadFile::DownloadFile(DownloadFile&& other) noexcept
       name_(std::move(other.name_)),
       partial_(std::move(other.partial_)),
       fd_(other.fd_),
-      start_(other.start_),
       version_(std::move(other.version_)),
       provenEnd_(other.provenEnd_),
       takesPipe_(other.takesPipe_) {
@@ -105,10 +103,6 @@ DownloadFile::~DownloadFile() {
     if (provenEnd_ && length > *provenEnd_) {
         // bytes that were not proven to continue the same content do not stay
         if (::ftruncate(fd_, *provenEnd_) == 0) length = *provenEnd_;
-    }
-    if (partial_.empty()) {
-        Close();
-        return;
     }
     // only an unfinished download is worth going on with: all bytes there and still no success means the
     // server itself called the transfer failed
@@ -183,40 +177,29 @@ bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
     // a write the file system reports only now must fail the download before the file takes its name
     const int fd = fd_;
     fd_ = -1;
+    const std::string partial = std::move(partial_);
+    partial_.clear();
     if (::close(fd) != 0) {
         const std::string error = ErrorText();
-        if (!partial_.empty()) folder_.Remove(partial_);
-        partial_.clear();
+        folder_.Remove(partial);
         throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + error);
     }
-    bool stored = true;
-    if (!partial_.empty()) {
-        const std::string partial = std::move(partial_);
-        partial_.clear();
-        try {
-            if (replace) {
-                folder_.Rename(partial, name_);
-            } else if (!folder_.RenameNoReplace(partial, name_)) {
-                folder_.Remove(partial);
-                stored = false;
-            }
-        } catch (...) {
+    try {
+        if (replace) {
+            folder_.Rename(partial, name_);
+        } else if (!folder_.RenameNoReplace(partial, name_)) {
             folder_.Remove(partial);
-            throw;
+            return false;
         }
+    } catch (...) {
+        folder_.Remove(partial);
+        throw;
     }
-    return stored;
+    return true;
 }
 
 void DownloadFile::Discard() {
     if (fd_ < 0) return;
-    if (partial_.empty()) {
-        if (::ftruncate(fd_, start_) != 0) {
-            // nothing else to do: the copy keeps the extra bytes and is judged afresh next time
-        }
-        Close();
-        return;
-    }
     Close();
     folder_.Remove(partial_);
     partial_.clear();

@@ -36,8 +36,7 @@ class DownloadFile {
     DownloadFile(DownloadFile&& other) noexcept;
     DownloadFile& operator=(DownloadFile&&) = delete;
     // Neither committed nor discarded: a resumable partial file short of its version's size keeps its
-    // proven bytes and gets its trailer, an appended copy keeps what arrived proven, any other partial
-    // file is removed.
+    // proven bytes and gets its trailer, any other partial file is removed.
     ~DownloadFile();
 
     void Write(std::string_view bytes);
@@ -50,33 +49,30 @@ class DownloadFile {
     // Bytes beyond end are not proven to continue the same content (a resumed transfer whose first
     // bytes are still to be compared): a stop keeps only the first end bytes. Nothing: all are proven.
     void KeepOnlyUpTo(std::optional<std::int64_t> end) { provenEnd_ = end; }
-    std::int64_t Start() const { return start_; }
     std::int64_t BytesOnDisk() const;
     int Fd() const { return fd_; }
-    // Stamps the file with modified (when given), gives a partial file the final name, records where it
-    // came from (when given) and closes it. With replace false a file that appeared under that name
+    // Stamps the file with modified (when given), records where it came from (when given), closes it and
+    // gives it the final name. With replace false a file that appeared under that name
     // meanwhile stays: the result is then false and the download is dropped.
     bool Commit(std::optional<std::int64_t> modified, bool replace = true,
                 const std::optional<StoredOrigin>& origin = std::nullopt);
-    // Drops what this download wrote: the partial file is removed, an appended copy cut back.
+    // Drops what this download wrote: the partial file is removed.
     void Discard();
 
   private:
-    DownloadFile(LocalFolder folder, std::string name, std::string partial, int fd, std::int64_t start,
+    DownloadFile(LocalFolder folder, std::string name, std::string partial, int fd,
                  std::optional<PartialVersion> version)
         : folder_(std::move(folder)),
           name_(std::move(name)),
           partial_(std::move(partial)),
           fd_(fd),
-          start_(start),
-          version_(version) {}
+          version_(std::move(version)) {}
     void Close();
 
     LocalFolder folder_;
     std::string name_;
-    std::string partial_;  // empty when writing to the file itself
+    std::string partial_;  // empty once committed or moved from
     int fd_ = -1;
-    std::int64_t start_ = 0;  // bytes that were there before this download
     std::optional<PartialVersion> version_;
     std::optional<std::int64_t> provenEnd_;
     bool takesPipe_ = true;

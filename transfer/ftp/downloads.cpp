@@ -244,7 +244,9 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (plan.action == FetchAction::kLeaveAlone) {
         result.outcome = FetchOutcome::kLeftAlone;
         result.proof = {plan.proven, plan.reason, {facts.remoteSize, remoteTime}};
-        if (plan.proven && facts.copy->stored) result.proof.version = facts.copy->stored->version;
+        // a copy proven by our own record is the version the record names
+        if (plan.proven && facts.copy->stored && facts.copy->stored->origin == facts.origin)
+            result.proof.version = facts.copy->stored->version;
         return result;
     }
 
