@@ -79,7 +79,7 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         const std::string local = NormalizePath(localDir, false);
         const LocalEntry present = LocalEntryAt(local, name);
         if (present.kind == LocalEntry::kLink) return PassOverLink(local + name);
-        if (present.kind != LocalEntry::kFolder) EnsureFolder(local, name);
+        if (present.kind != LocalEntry::kFolder && !ftp_.DryRun) EnsureFolder(local, name);
         Inform("Downloading folder [" + Printable(remote + name) + "] to [" + Printable(local + name) +
                "]...");
         ftp_.FileType = moduleState().Settings.TransferMode;

@@ -16,6 +16,8 @@
 
 namespace klvr {
 
+class RunReport;
+
 // Operation codes of OnProgress. Only the pair kProgressTransfer / kProgressDataFlowing carries bytes
 // done and total; every other pair is raised with 0 and 0 while a call merely waits.
 enum ProgressOperation : int {
@@ -84,6 +86,11 @@ class FtpClient {
     // exact time before its transfer where the listing gives none, so that CurrentVersion can tell a
     // file replaced meanwhile.
     bool CheckBeforeDelete = false;
+    // Where Get, MGet and Delete record what they did with each file (none: no record).
+    RunReport* Report = nullptr;
+    // Get and MGet decide for each file as they would, record the decision and stop there: no local
+    // file or folder is made or removed. The caller sends no DELE.
+    bool DryRun = false;
 
     int State() const;  // 2 connected, 0 closed
     // The remote name of the file whose data Get or MGet moves now (or moved last).
@@ -121,6 +128,8 @@ class FtpClient {
     // whose local copy it left alone, with what that copy proves.
     void MGet(const std::string& pattern, const std::string& localFolder, FileList& list);
     void Delete(const std::string& remoteName);
+    // remoteName as a path from the server's root, as the report names files.
+    std::string RemotePath(const std::string& remoteName) const;
     // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
     // none.
     std::optional<std::int64_t> ModifiedTime(const std::string& remoteName);
