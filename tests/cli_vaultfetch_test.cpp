@@ -211,7 +211,7 @@ TEST_F(VaultfetchCli, DaemonPrintsTheLinesOfItsInstance) {
                                              run = Cli({"run", file, "--no-daemon", "--instance", instance});
                                              ::kill(pid, SIGINT);
                                          });
-    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(daemon.exitCode, 0) << daemon.err;
     EXPECT_NE(daemon.out.find(" warning Retrying 2/2 ....."), std::string::npos) << daemon.out;
     EXPECT_NE(daemon.out.find(" error Retry-count exceeded, aborting....."), std::string::npos) << daemon.out;
@@ -279,7 +279,7 @@ TEST_F(VaultfetchCli, ReceiversOwnTheirInstanceAndPrintUnforgeableLines) {
         ASSERT_EQ(::bind(dead.get(), reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
     }
     const auto taken = Cli({"run", file, "--instance", instance});
-    EXPECT_EQ(taken.exitCode, 3) << taken.err;
+    EXPECT_EQ(taken.exitCode, 1) << taken.err;
     EXPECT_NE(taken.err.find(" error Retry-count exceeded, aborting....."), std::string::npos) << taken.err;
     EXPECT_FALSE(fs::exists(path));
 }
@@ -422,7 +422,7 @@ TEST_F(VaultfetchCli, ThePasswordComesFromNetrcTheEnvironmentOrAFile) {
     };
     const Case cases[] = {
         {"netrc", "machine 127.0.0.1\n  login user\n  password \"s3 cret\"\n", 0600, false, {}, 0, ""},
-        {"netrc for another login", "machine 127.0.0.1 login root password x\n", 0600, true, {}, 1, ""},
+        {"netrc for another login", "machine 127.0.0.1 login root password x\n", 0600, true, {}, 4, ""},
         {"netrc readable by others",
          "machine 127.0.0.1 login user password \"s3 cret\"\n",
          0644,
