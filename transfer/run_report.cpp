@@ -91,8 +91,14 @@ void RunReport::NoteFailure(FailureCause cause) {
 }
 
 std::vector<FileRecord> RunReport::Records() const {
-    std::lock_guard lock(mutex_);
-    return records_;
+    std::vector<FileRecord> out;
+    {
+        std::lock_guard lock(mutex_);
+        out = records_;
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const FileRecord& a, const FileRecord& b) { return a.order < b.order; });
+    return out;
 }
 
 FailureCause RunReport::Cause() const {
@@ -101,10 +107,9 @@ FailureCause RunReport::Cause() const {
 }
 
 std::string RunReport::Json() const {
-    std::lock_guard lock(mutex_);
     nlohmann::json files = nlohmann::json::array();
-    for (const FileRecord& r : records_) files.push_back(ToJson(r));
-    const nlohmann::json out{{"files", files}, {"failureCause", CauseName(cause_)}};
+    for (const FileRecord& r : Records()) files.push_back(ToJson(r));
+    const nlohmann::json out{{"files", files}, {"failureCause", CauseName(Cause())}};
     // names are the server's bytes and need not be UTF-8
     return out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -32,8 +32,11 @@ struct FileRecord {
     std::int64_t bytes = 0;       // moved over the network (planned: to be moved)
     double seconds = 0;           // the fetch's duration
     bool folder = false;          // a listed folder, not a file
-    std::string deletion;         // "", "deleted", "kept", "failed", "would delete after the download"
-    std::string deletionDetail;   // why kept, or the delete's error
+    // Its place in the listing, where files are fetched out of order (several at once); records of equal
+    // place keep the order they came in.
+    std::int64_t order = 0;
+    std::string deletion;        // "", "deleted", "kept", "failed", "would delete after the download"
+    std::string deletionDetail;  // why kept, or the delete's error
 };
 
 class RunReport {
@@ -53,6 +56,7 @@ class RunReport {
     // The cause of this attempt's failure; a later one replaces an earlier one.
     void NoteFailure(FailureCause cause);
 
+    // In listing order.
     std::vector<FileRecord> Records() const;
     FailureCause Cause() const;
     // Records and cause as one JSON object (see toolbox.h, klvr_toolbox_run_report).
@@ -60,7 +64,7 @@ class RunReport {
 
   private:
     mutable std::mutex mutex_;
-    std::vector<FileRecord> records_;  // in order of first appearance, the listing's order
+    std::vector<FileRecord> records_;  // in order of first appearance
     FailureCause cause_ = FailureCause::kNone;
 };
 

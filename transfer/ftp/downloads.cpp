@@ -398,7 +398,7 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
     const RemoteVersion fetched{text ? facts.remoteSize : size, remoteTime};
-    record.size = fetched.size;
+    if (fetched.size) record.size = fetched.size;
     record.bytes = file->BytesOnDisk() - from;
     record.action = resuming ? FileRecord::kResumed : FileRecord::kDownloaded;
     record.resumeFrom = resuming ? held : 0;
