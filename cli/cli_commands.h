@@ -18,6 +18,9 @@ struct RunOptions {
     std::string report;        // the run report's file; "-" for standard output; empty for none
     bool failIfEmpty = false;  // a run that lists no file exits with its own status
     SecretOptions secrets;
+    // Sessions fetching a folder's files at once. Two, as the graphical FTP clients do: most of what
+    // more sessions win over long round trips, within the per-address limits servers commonly set.
+    int parallel = 2;
 };
 
 // vaultfetch run COMMAND.json [options]

@@ -73,6 +73,8 @@ const char kRunHelp[] =
     "  --proxy-password-file FILE  the proxy password: the first line of FILE\n"
     "  --proxy-password-env NAME   the proxy password: the environment variable NAME\n"
     "  --netrc-file FILE           reads FILE instead of ~/.netrc when the command has no Password\n"
+    "  --parallel N                fetches a folder's files on up to N sessions at once, 1 to 16\n"
+    "                              (default 2; flat mode and ZIP transfers use one)\n"
     "  --plugin LIB                the plug-in library\n"
     "  -h, --help                  shows this help\n"
     "\n"
@@ -154,6 +156,13 @@ RunOptions RunOptionsOf(const ParsedOptions& p) {
     o.report = p.Value("report");
     if (p.Has("report") && o.report.empty()) throw OptionError("--report needs a file name or -");
     o.failIfEmpty = p.Has("fail-if-empty");
+    if (p.Has("parallel")) {
+        const std::string n = p.Value("parallel");
+        if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(n) < 1 || std::stoi(n) > 16)
+            throw OptionError("--parallel takes a number from 1 to 16");
+        o.parallel = std::stoi(n);
+    }
     return o;
 }
 
@@ -197,6 +206,7 @@ std::vector<SubCommand> SubCommands() {
           {"dry-run", 0, false},
           {"report", 0, true},
           {"fail-if-empty", 0, false},
+          {"parallel", 0, true},
           kPluginOption},
          1,
          [](const Plugin* plugin, const ParsedOptions& p) { return Run(*plugin, RunOptionsOf(p)); }},

@@ -24,6 +24,7 @@ struct klvr_toolbox {
     klvr_progress_callback progress = nullptr;
     void* progressUser = nullptr;
     bool dryRun = false;
+    int32_t parallelSessions = 1;
 };
 
 namespace {
@@ -298,6 +299,12 @@ klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in 
                 klvr::moduleState().DryRun = false;
             }
         } clear{progress};
+        // like the callback, the number of sessions is this object's and lasts for the call
+        struct Sessions {
+            int& sessions;
+            ~Sessions() { sessions = 1; }
+        } sessions{klvr::moduleState().ParallelSessions};
+        sessions.sessions = t->parallelSessions;
         o.RunP(module ? module : "", ToArray(data), ToArray(orgData));
     });
 }
@@ -317,6 +324,10 @@ klvr_status klvr_toolbox_run_report(klvr_toolbox* t, char** out) {
         *out = Dup(klvr::moduleState().Report.Json());
         if (!*out) throw std::bad_alloc();
     });
+}
+klvr_status klvr_toolbox_set_parallel_sessions(klvr_toolbox* t, int32_t sessions) {
+    if (t && (sessions < 1 || sessions > 16)) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox&) { t->parallelSessions = sessions; });
 }
 klvr_status klvr_GetInfo(klvr_toolbox* t) {
     return Guard(t, [&](klvr::Toolbox& o) { o.GetInfo(); });

@@ -48,6 +48,7 @@ void RunReport::Clear() {
     std::lock_guard lock(mutex_);
     records_.clear();
     cause_ = FailureCause::kNone;
+    places_ = 0;
 }
 
 void RunReport::BeginAttempt() {
@@ -61,11 +62,19 @@ void RunReport::Put(const FileRecord& record) {
                            [&](const FileRecord& r) { return r.remotePath == record.remotePath; });
     if (it == records_.end()) {
         records_.push_back(record);
+        if (records_.back().order == 0) records_.back().order = ++places_;
         return;
     }
     // A retried attempt finds the file the failed one stored already there and leaves it alone.
     if (Stored(it->action) && record.action == FileRecord::kSkipped) return;
+    const std::int64_t first = it->order;
     *it = record;
+    it->order = first;
+}
+
+std::int64_t RunReport::NextPlace() {
+    std::lock_guard lock(mutex_);
+    return ++places_;
 }
 
 bool RunReport::Has(const std::string& remotePath) const {

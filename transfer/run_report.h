@@ -32,8 +32,8 @@ struct FileRecord {
     std::int64_t bytes = 0;       // moved over the network (planned: to be moved)
     double seconds = 0;           // the fetch's duration
     bool folder = false;          // a listed folder, not a file
-    // Its place in the listing, where files are fetched out of order (several at once); records of equal
-    // place keep the order they came in.
+    // Its place in the listing (NextPlace), where files are fetched out of order (several at once); 0:
+    // the next place when it is put.
     std::int64_t order = 0;
     std::string deletion;        // "", "deleted", "kept", "failed", "would delete after the download"
     std::string deletionDetail;  // why kept, or the delete's error
@@ -50,6 +50,8 @@ class RunReport {
     // does not hide what an earlier attempt stored. Records keep the place of their first appearance.
     void Put(const FileRecord& record);
     bool Has(const std::string& remotePath) const;
+    // A place for a file handed over now and recorded later, perhaps after files handed over after it.
+    std::int64_t NextPlace();
     // What happened to the remote file after its download.
     void NoteDeletion(const std::string& remotePath, const std::string& deletion, const std::string& detail);
 
@@ -66,6 +68,7 @@ class RunReport {
     mutable std::mutex mutex_;
     std::vector<FileRecord> records_;  // in order of first appearance
     FailureCause cause_ = FailureCause::kNone;
+    std::int64_t places_ = 0;
 };
 
 // The name of an action in the JSON text.

@@ -128,6 +128,13 @@ KLVR_API klvr_status klvr_toolbox_set_dry_run(klvr_toolbox*, int32_t on);
  *     "local-write" or "aborted" ("not-found" also when the named file was not listed). */
 KLVR_API klvr_status klvr_toolbox_run_report(klvr_toolbox*, char** out);
 
+/* Beyond the members: how many sessions (control connections, each logged on like the first) may fetch
+ * a folder-mode run's files at once, for the RunP calls of this object; 1 to 16, 1 unless set. The log
+ * reads as with one session. With more than one, the progress callback may also run on the run's other
+ * threads, one call at a time. Flat mode and ZIP transfers always use one. KLVR_E_INVALID_ARGUMENT for a
+ * number outside 1 to 16. */
+KLVR_API klvr_status klvr_toolbox_set_parallel_sessions(klvr_toolbox*, int32_t sessions);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -183,6 +190,7 @@ struct Functions {
     KLVR_FN(klvr_toolbox_set_progress_callback)
     KLVR_FN(klvr_toolbox_set_dry_run)
     KLVR_FN(klvr_toolbox_run_report)
+    KLVR_FN(klvr_toolbox_set_parallel_sessions)
 #undef KLVR_FN
 
     /* Fills the table with a symbol resolver such as dlsym bound to a library handle; false when a
@@ -236,6 +244,9 @@ struct Functions {
             reinterpret_cast<decltype(&::klvr_toolbox_set_dry_run)>(resolve("klvr_toolbox_set_dry_run"));
         klvr_toolbox_run_report =
             reinterpret_cast<decltype(&::klvr_toolbox_run_report)>(resolve("klvr_toolbox_run_report"));
+        klvr_toolbox_set_parallel_sessions =
+            reinterpret_cast<decltype(&::klvr_toolbox_set_parallel_sessions)>(
+                resolve("klvr_toolbox_set_parallel_sessions"));
         return ok;
     }
 };
@@ -345,6 +356,13 @@ class Toolbox {
     std::string RunReport() {
         if (!f_.klvr_toolbox_run_report) return {};
         return Text(f_.klvr_toolbox_run_report);
+    }
+    /* Sessions that fetch a folder's files at once during RunP. False when the plug-in is older than
+     * this entry point (it then fetches on one). */
+    bool SetParallelSessions(int32_t sessions) {
+        if (!f_.klvr_toolbox_set_parallel_sessions) return false;
+        Check(f_.klvr_toolbox_set_parallel_sessions(t_, sessions));
+        return true;
     }
 
   private:

@@ -90,21 +90,20 @@ struct FtpClient::Impl {
 
     // ---- downloads (downloads.cpp) ----
     // One remote file into one local folder, by the plan of PlanFetch.
-    struct FetchTarget {
-        std::string remoteName;
-        LocalFolder folder;
-        std::string name;  // of the local file in folder
-        ListedFile listed;
-        bool askSize = true;  // SIZE first (binary); the listed size serves only when the server gives none
-        bool keepExisting = false;
-        bool unpack = false;  // ZIP: the archive is unpacked into folder and not kept
-    };
+    using FetchTarget = FileJob;
     // Fetch records what it did in the run's report; FetchFile does it and fills the record.
     FetchResult Fetch(const FetchTarget& target, Waiter& waiter);
     FetchResult FetchFile(const FetchTarget& target, Waiter& waiter, FileRecord& record);
     FetchResult Get(const std::string& remoteName, const std::string& localPath, bool keepExisting,
                     const ListedFile& listed, Waiter& waiter);
-    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list, Waiter& waiter);
+    FileJob GetJob(const std::string& remoteName, const std::string& localPath, bool keepExisting,
+                   const ListedFile& listed);
+    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
+              FileJobRunner* runner, Waiter& waiter);
+    // A job of MGet or of another session's listing: its folder entered when this session is elsewhere.
+    FetchResult FetchHere(const FileJob& job, Waiter& waiter);
+    // The same with any failure caught into the outcome.
+    JobOutcome Attempt(const FileJob& job, Waiter& waiter);
     // MDTM; unavailable when the server refuses it.
     RemoteTime ModifiedTime(const std::string& remoteName, Waiter& waiter);
     // What the server says of the remote file now: MLST where offered, else SIZE and MDTM for the facts

@@ -15,6 +15,7 @@
 #include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
 #include "transfer/ftp/fetch_plan.h"
+#include "transfer/ftp/file_job_runner.h"
 #include "transfer/ftp/local_paths.h"
 #include "transfer/ftp/partial_file.h"
 #include "transfer/ftp/remote_hash.h"
@@ -200,6 +201,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     record.localPath = t.folder.PathOf(t.name);
     record.size = t.listed.size;
     record.remoteTime = t.listed.modified;
+    record.order = t.place;
     const auto start = std::chrono::steady_clock::now();
     auto put = [&] {
         record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -446,6 +448,11 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
 
 FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath,
                                  bool keepExisting, const ListedFile& listed, Waiter& waiter) {
+    return Fetch(GetJob(remoteName, localPath, keepExisting, listed), waiter);
+}
+
+FileJob FtpClient::Impl::GetJob(const std::string& remoteName, const std::string& localPath,
+                                bool keepExisting, const ListedFile& listed) {
     Control();
     CheckRemoteFileName(remoteName);
     const int fileType = self.FileType;
@@ -455,16 +462,41 @@ FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::strin
     }
     if (fileType == kFileZip && IsFolder(localPath)) {
         LocalFolder folder = OpenLocalFolder(self.LocalRoot, localPath, false);
-        return Fetch({remoteName, folder, LastComponent(remoteName), listed, true, keepExisting, true},
-                     waiter);
+        FileJob job{remoteName, folder,  LastComponent(remoteName), listed, true, keepExisting, true,
+                    {},         fileType};
+        if (self.Report) job.place = self.Report->NextPlace();
+        return job;
     }
     CheckLocalFilePath(localPath);
     LocalPlace place = LocalPlaceOf(self.LocalRoot, localPath);
-    return Fetch({remoteName, place.folder, place.name, listed, true, keepExisting, false}, waiter);
+    FileJob job{remoteName, place.folder, place.name, listed, true, keepExisting, false, {}, fileType};
+    if (self.Report) job.place = self.Report->NextPlace();
+    return job;
+}
+
+FetchResult FtpClient::Impl::FetchHere(const FileJob& job, Waiter& waiter) {
+    Control();
+    if (!job.remoteFolder.empty() && job.remoteFolder != workingFolder)
+        ChangeFolder(job.remoteFolder, waiter);
+    self.FileType = job.fileType;
+    return Fetch(job, waiter);
+}
+
+JobOutcome FtpClient::Impl::Attempt(const FileJob& job, Waiter& waiter) {
+    JobOutcome outcome;
+    try {
+        outcome.result = FetchHere(job, waiter);
+    } catch (const SessionBroken&) {
+        outcome.error = std::current_exception();
+        outcome.sessionLost = true;
+    } catch (const std::exception&) {
+        outcome.error = std::current_exception();
+    }
+    return outcome;
 }
 
 void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
-                           Waiter& waiter) {
+                           FileJobRunner* runner, Waiter& waiter) {
     Control();
     std::string unquoted = pattern;
     if (unquoted.size() >= 2 && unquoted.front() == '"' && unquoted.back() == '"')
@@ -503,6 +535,14 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
         std::vector<std::string> above;
     };
     std::vector<Pending> folders{{std::string(), folder, top, std::string(), 0, {}}};
+    const FileJobRunner::RunHere runHere = [&](const FileJob& job) { return Attempt(job, waiter); };
+    // Whatever ends the walk early, no outcome may reach this frame's counters after it is gone.
+    struct Settled {
+        FileJobRunner* runner;
+        ~Settled() {
+            if (runner) runner->Settle();
+        }
+    } settled{runner};
     try {
         while (!folders.empty()) {
             Pending current = std::move(folders.back());
@@ -525,6 +565,8 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
             } else {
                 ChangeFolder(current.absolute, waiter);
             }
+            // the folder's files are fetched here by this spelling, on whichever session
+            const std::string jobFolder = workingFolder;
             Listing listing = ListCurrentFolder(waiter);
             if (listing.ListingFormat == kListingUnparsed) {
                 ReportError("Unreadable listing lines in [" + current.listed + "]: " + listing.UnparsedText);
@@ -570,22 +612,37 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     continue;
                 }
                 if (::fnmatch(mask.c_str(), entry.Name.c_str(), FNM_NOESCAPE) != 0) continue;
-                try {
-                    // a link's listed size and time are the link's own, not the file's
-                    const bool plain = entry.Type == "F";
-                    const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
-                                            plain ? entry.Modified : std::nullopt};
-                    const FetchResult result =
-                        Fetch({entry.Name, *here, entry.Name, listed, !plain, keepExisting, false}, waiter);
-                    if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, entry.Size, result.proof);
-                    if (result.outcome == FetchOutcome::kFetched) ++fetched;
-                } catch (const LocalLinkMet& link) {
-                    ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
-                } catch (const SessionBroken&) {
-                    throw;
-                } catch (const FtpError& e) {
-                    fail("Could not fetch [" + remotePath + "]: " + e.what(),
-                         "[" + remotePath + "] " + e.what());
+                // a link's listed size and time are the link's own, not the file's
+                const bool plain = entry.Type == "F";
+                const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
+                                        plain ? entry.Modified : std::nullopt};
+                FileJob job{entry.Name,   *here, entry.Name, listed,       !plain,
+                            keepExisting, false, jobFolder,  self.FileType};
+                if (self.Report) job.place = self.Report->NextPlace();
+                auto finish = [&, remotePath, size = entry.Size](JobOutcome& outcome) {
+                    try {
+                        if (outcome.error) std::rethrow_exception(outcome.error);
+                        const FetchResult& result = *outcome.result;
+                        if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, size, result.proof);
+                        if (result.outcome == FetchOutcome::kFetched) ++fetched;
+                    } catch (const LocalLinkMet& link) {
+                        ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
+                    } catch (const SessionBroken&) {
+                        throw;
+                    } catch (const FtpError& e) {
+                        // another session's loss ends the run as this one's would
+                        if (outcome.sessionLost) throw SessionBroken(e.what());
+                        fail("Could not fetch [" + remotePath + "]: " + e.what(),
+                             "[" + remotePath + "] " + e.what());
+                    }
+                };
+                if (runner) {
+                    runner->Submit(std::move(job), finish, runHere);
+                    // a job fetched here from another folder moved this session
+                    if (!jobFolder.empty() && workingFolder != jobFolder) ChangeFolder(jobFolder, waiter);
+                } else {
+                    JobOutcome outcome = Attempt(job, waiter);
+                    finish(outcome);
                 }
             }
             if (!self.DryRun && listing.ListingFormat != kListingUnparsed && listing.UnparsedText.empty()) {
@@ -597,6 +654,7 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
             for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
                 folders.push_back(std::move(*it));
         }
+        if (runner) runner->Drain(runHere, [&] { Command("NOOP", waiter); });
     } catch (const SessionBroken&) {
         throw;
     } catch (const FtpError&) {
