@@ -77,8 +77,8 @@ class RunOutcome : public ::testing::Test {
 
     // A folder run with delete on against pyftpdlib that meets each action once: new.txt and
     // sub/deep.txt come new, big.bin goes on from the local copy of its first half, same.txt has a local
-    // copy that nothing proves the same (so it stays, there and on the server), and a local folder
-    // stands in the way of blocked.txt.
+    // copy that nothing proves the same (so it stays, there and on the server), a local folder stands in
+    // the way of blocked.txt, and a symbolic link in that of linked.txt.
     Settings Scenario() {
         std::string big;
         for (int i = 0; i < 200000; ++i) big += static_cast<char>('a' + i % 26);
@@ -87,9 +87,12 @@ class RunOutcome : public ::testing::Test {
         remote_.Write("same.txt", "same");
         remote_.Write("blocked.txt", "blocked");
         remote_.Write("sub/deep.txt", "deep");
+        remote_.Write("linked.txt", "linked");
         local_.Write("big.bin", big.substr(0, 100000));
         local_.Write("same.txt", "same");
         local_.MakeFolder("blocked.txt");
+        std::error_code again;  // a second scenario finds it there
+        fs::create_symlink(work_ / "elsewhere.txt", local_ / "linked.txt", again);
         test::PyFtpdOptions options;
         options.root = remote_.Path();
         server_ = std::make_unique<test::PyFtpdServer>(options);
@@ -146,16 +149,18 @@ TEST_F(RunOutcome, ADryRunChangesNothingAndForetellsTheRun) {
               "download",
           "download (resume from 100000) /big.bin -> " + top +
               "/big.bin (200000 bytes); delete on the server after the download",
-          std::string("skip /same.txt: nothing proves its content the same as the remote file's")})
+          std::string("skip /same.txt: nothing proves its content the same as the remote file's"),
+          std::string("skip /linked.txt: a symbolic link is in its place locally")})
         EXPECT_NE(dry.out.find(line + "\n"), std::string::npos) << line << "\n" << dry.out;
     EXPECT_EQ(dry.out.find("\"userVariables\""), std::string::npos) << dry.out;
 
     const auto real = Run(settings);
     EXPECT_EQ(real.exitCode, cli::kExitFailed) << real.err;
     EXPECT_EQ(Decisions(Report()), Decisions(planned));
-    EXPECT_EQ(Tree(remote_.Path()),
-              (std::map<std::string, std::string>{
-                  {"same.txt", "file same"}, {"blocked.txt", "file blocked"}, {"sub", "folder"}}));
+    EXPECT_EQ(Tree(remote_.Path()), (std::map<std::string, std::string>{{"same.txt", "file same"},
+                                                                        {"blocked.txt", "file blocked"},
+                                                                        {"linked.txt", "file linked"},
+                                                                        {"sub", "folder"}}));
 }
 
 // The report of a run holds one record per file with what the next step needs, the totals and the exit
@@ -168,16 +173,16 @@ TEST_F(RunOutcome, TheReportRecordsEachFile) {
     EXPECT_EQ(report["exitStatus"], cli::kExitFailed);
     EXPECT_EQ(report["failureCause"], "other");
     EXPECT_GT(report["seconds"].get<double>(), 0.0);
-    EXPECT_EQ(report["totals"], (nlohmann::json{{"files", 5},
+    EXPECT_EQ(report["totals"], (nlohmann::json{{"files", 6},
                                                 {"downloaded", 3},
                                                 {"resumed", 1},
-                                                {"skipped", 1},
+                                                {"skipped", 2},
                                                 {"failed", 1},
                                                 {"deletedOnServer", 3},
                                                 {"bytes", report["totals"]["bytes"]}}));
     std::map<std::string, nlohmann::json> byPath;
     for (const auto& f : report["files"]) byPath[f["remotePath"]] = f;
-    ASSERT_EQ(byPath.size(), 5u) << report.dump(2);
+    ASSERT_EQ(byPath.size(), 6u) << report.dump(2);
 
     const nlohmann::json& fresh = byPath["/new.txt"];
     EXPECT_EQ(fresh["localPath"], local_ / "new.txt");
@@ -207,6 +212,10 @@ TEST_F(RunOutcome, TheReportRecordsEachFile) {
     EXPECT_EQ(blocked["action"], "failed");
     EXPECT_NE(blocked["error"].get<std::string>().find("a folder of that name exists"), std::string::npos);
     EXPECT_FALSE(blocked.contains("deletion"));
+
+    EXPECT_EQ(byPath["/linked.txt"]["action"], "skipped");
+    EXPECT_EQ(byPath["/linked.txt"]["reason"], "a symbolic link is in its place locally");
+    EXPECT_FALSE(fs::exists(work_ / "elsewhere.txt"));
 
     EXPECT_EQ(byPath["/sub/deep.txt"]["localPath"], local_ / "sub/deep.txt");
     EXPECT_EQ(byPath["/sub/deep.txt"]["action"], "downloaded");

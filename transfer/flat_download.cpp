@@ -15,6 +15,7 @@
 #include "transfer/pause.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
+#include "transfer/run_report.h"
 #include "transfer/session_events.h"
 #include "util/printable_text.h"
 
@@ -35,13 +36,11 @@ bool IsZipArchiveName(const std::string& name) {
 // client stopped first, then the failure path with the client's own word for it.
 // A file the run passed over before asking the server anything.
 void RecordSkip(FtpClient& ftp, const RemoteEntry& entry, const std::string& reason) {
-    FileRecord record;
-    record.remotePath = ftp.RemotePath(entry.name);
-    record.localPath = moduleState().Settings.LocalDir + "/" + entry.name;
+    FileRecord record =
+        SkippedFile(ftp.RemotePath(entry.name), moduleState().Settings.LocalDir + "/" + entry.name, reason);
     record.size = ListedFacts(entry).size;
     record.remoteTime = ListedFacts(entry).modified;
     record.folder = IsOn(entry.IsFolder);
-    record.reason = reason;
     moduleState().Report.Put(record);
 }
 
@@ -84,7 +83,7 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
     const LocalEntry present = LocalEntryAt(s.LocalDir, name);
     if (present.kind == LocalEntry::kLink) {
         WriteLog("WARNING: Local link passed over [" + Printable(m.LocalTarget) + "]", LogLevel::Warning);
-        RecordSkip(ftp, entry, "a symbolic link is in its place locally");
+        RecordSkip(ftp, entry, kLocalLinkReason);
         return EntryOutcome::Skipped;
     }
     if (!IsOn(s.OverwriteExisting) && present.kind == LocalEntry::kFile) {

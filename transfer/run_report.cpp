@@ -28,6 +28,15 @@ nlohmann::json ToJson(const FileRecord& r) {
 
 }  // namespace
 
+FileRecord SkippedFile(const std::string& remotePath, const std::string& localPath,
+                       const std::string& reason) {
+    FileRecord record;
+    record.remotePath = remotePath;
+    record.localPath = localPath;
+    record.reason = reason;
+    return record;
+}
+
 std::string ActionName(FileRecord::Action action) {
     switch (action) {
         case FileRecord::kDownloaded:

@@ -71,6 +71,13 @@ class RunReport {
     std::int64_t places_ = 0;
 };
 
+// A file passed over before anything was asked of the server.
+FileRecord SkippedFile(const std::string& remotePath, const std::string& localPath,
+                       const std::string& reason);
+
+// Why a file was passed over where a symbolic link stands in its local place.
+inline constexpr const char* kLocalLinkReason = "a symbolic link is in its place locally";
+
 // The name of an action in the JSON text.
 std::string ActionName(FileRecord::Action action);
 

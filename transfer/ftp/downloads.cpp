@@ -213,7 +213,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         return result;
     } catch (const LocalLinkMet& link) {
         record.action = FileRecord::kSkipped;
-        record.reason = "a symbolic link is in its place locally";
+        record.reason = kLocalLinkReason;
         put();
         throw;
     } catch (const FtpError& e) {
