@@ -233,7 +233,7 @@ TEST_F(RunOutcome, TheReportRecordsEachFile) {
 TEST_F(RunOutcome, TheExitStatusNamesTheCause) {
     struct Case {
         const char* name;
-        const char* server;  // none, pyftpdlib, pyftpdlib-tls, vsftpd, scripted
+        const char* server;  // none, pyftpdlib, pyftpdlib-tls, vsftpd, scripted, scripted-retry
         Settings settings;
         std::vector<std::string> args;
         int status;
@@ -277,6 +277,8 @@ TEST_F(RunOutcome, TheExitStatusNamesTheCause) {
          "none"},
         {"nothing to fetch, not asked", "vsftpd", {{"RemoteDir", "/empty"}}, {}, cli::kExitDone, "none"},
         {"the server ends the session", "scripted", {}, {}, cli::kExitFailed, "other"},
+        // the first attempt's logon is refused, the retry's connection closes before the greeting
+        {"the last attempt's cause", "scripted-retry", {{"RetryCount", "2"}}, {}, cli::kExitFailed, "other"},
     };
     test::TempDir remote;
     remote.Write("a.txt", "alpha");
@@ -305,6 +307,17 @@ TEST_F(RunOutcome, TheExitStatusNamesTheCause) {
             options.root = remote.Path();
             vs = std::make_unique<test::VsftpdServer>(options);
             settings = RunSettings(vs->Port(), "anonymous", "guest@", local.Path());
+        } else if (server == "scripted-retry") {
+            scripted = std::make_unique<test::ScriptedFtpServer>(R"(
+> 220 ready
+< USER user
+> 331 password please
+< PASS secret
+> 530 not now
+accept
+close
+)");
+            settings["RemotePort"] = std::to_string(scripted->Port());
         } else if (server == "scripted") {
             scripted = std::make_unique<test::ScriptedFtpServer>(R"(
 > 220 ready
