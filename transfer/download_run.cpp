@@ -51,6 +51,8 @@ void Start(FtpClient& ftp, const SettingsArray& data, const SettingsArray& orgDa
     if (s.LocalDir.find_first_not_of(' ') == std::string::npos)
         throw std::runtime_error("No local folder is configured to download into");
     if (s.TimeoutSeconds < 1 || s.TimeoutSeconds > 999) s.TimeoutSeconds = 60;
+    // the log of a dry run reads like a run's, so it says up front that nothing it names happens
+    if (m.DryRun) Inform("Dry run: the files are listed and judged; nothing is downloaded, made or deleted");
     if (IsOn(s.TraceLog)) {
         const std::string file = PrepareTraceFile();
         ftp.Trace(file, true, true, "---> ", "<--- ");
