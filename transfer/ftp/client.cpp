@@ -1,6 +1,7 @@
 #include "transfer/ftp/client.h"
 
 #include "transfer/ftp/client_impl.h"
+#include "transfer/run_report.h"
 
 namespace klvr {
 
@@ -150,8 +151,18 @@ std::string FtpClient::FolderSpelling() const {
 }
 
 void FtpClient::Delete(const std::string& remoteName) {
-    impl_->Run(kProgressCommand,
-               [&](Waiter& waiter) { impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter)); });
+    try {
+        impl_->Run(kProgressCommand, [&](Waiter& waiter) {
+            impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter));
+        });
+    } catch (const FtpError& e) {
+        if (Report) Report->NoteDeletion(RemotePath(remoteName), "failed", e.what());
+        throw;
+    }
+    if (Report) Report->NoteDeletion(RemotePath(remoteName), "deleted", {});
+}
+std::string FtpClient::RemotePath(const std::string& remoteName) const {
+    return impl_->RemotePathOf(remoteName);
 }
 
 std::optional<std::int64_t> FtpClient::ModifiedTime(const std::string& remoteName) {

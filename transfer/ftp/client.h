@@ -18,6 +18,8 @@
 
 namespace klvr {
 
+class RunReport;
+
 // Operation codes of OnProgress. Only the pair kProgressTransfer / kProgressDataFlowing carries bytes
 // done and total; every other pair is raised with 0 and 0 while a call merely waits.
 enum ProgressOperation : int {
@@ -68,6 +70,9 @@ struct FileJob {
     // every session names the file alike; empty: stay (remoteName is then a path of its own).
     std::string remoteFolder;
     int fileType = kFileImage;
+    // Its place in the run's report, taken when it is handed over, so that files fetched on several
+    // sessions are reported in listing order; 0: none.
+    std::int64_t place = 0;
 
     // Another session may take it: one that has been elsewhere finds the folder by this spelling alone.
     bool AnySession() const {
@@ -116,6 +121,11 @@ class FtpClient {
     // exact time before its transfer where the listing gives none, so that CurrentVersion can tell a
     // file replaced meanwhile.
     bool CheckBeforeDelete = false;
+    // Where Get, MGet and Delete record what they did with each file (none: no record).
+    RunReport* Report = nullptr;
+    // Get and MGet decide for each file as they would, record the decision and stop there: no local
+    // file or folder is made or removed. The caller sends no DELE.
+    bool DryRun = false;
 
     int State() const;  // 2 connected, 0 closed
     // The remote name of the file whose data Get or MGet moves now (or moved last).
@@ -163,6 +173,8 @@ class FtpClient {
     // The working folder as this session's folder changes spell it (no round trip).
     std::string FolderSpelling() const;
     void Delete(const std::string& remoteName);
+    // remoteName as a path from the server's root, as the report names files.
+    std::string RemotePath(const std::string& remoteName) const;
     // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
     // none.
     std::optional<std::int64_t> ModifiedTime(const std::string& remoteName);
