@@ -148,6 +148,7 @@ void RunFolderBranch(FtpClient& ftp, const SettingsArray& data) {
     FolderTreeDownload tree(ftp);
     for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
         tree.BuildTransferItem(m.Settings.RemoteDir, i);
+        ftp.AnotherFileFollows = i < m.RemoteEntries.UpperBound();
         tree.TransferEntry(m.Settings.LocalDir);
         if (data.At(10) == "1") tree.RemoteCleanup();
     }

@@ -119,6 +119,7 @@ void RunFlatBranch(FtpClient& ftp) {
                 PauseBetweenFiles();
                 continue;
             }
+            ftp.AnotherFileFollows = i < count;
             if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded) PauseBetweenFiles();
         }
     } else {

@@ -84,6 +84,9 @@ class FtpClient {
     // exact time before its transfer where the listing gives none, so that CurrentVersion can tell a
     // file replaced meanwhile.
     bool CheckBeforeDelete = false;
+    // The caller fetches another file with this session right after the next Get (which reads and clears
+    // it): that Get asks for the following transfer's data port while its own ends, a round trip less.
+    bool AnotherFileFollows = false;
 
     int State() const;  // 2 connected, 0 closed
     // The remote name of the file whose data Get or MGet moves now (or moved last).

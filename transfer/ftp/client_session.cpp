@@ -100,6 +100,8 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     epsvRefused = false;
     restUnusable = false;
     greetDataEarly = true;
+    pipeliningRefused = false;
+    nextPort.reset();
     sizeInRetrReply = false;
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;

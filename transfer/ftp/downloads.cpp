@@ -294,11 +294,13 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
         transferName = t.remoteName;
         try {
             Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
-                     from);
+                     from, t.anotherFollows);
             sink.Finish();
             break;
         } catch (const RestRefused&) {
             restUnusable = true;
+        } catch (const PipeliningRefused&) {
+            // the session asks for ports in the plain order now, and the file comes again as it would have
         } catch (const ExcessData&) {
             // from the file's start, more than announced is more than the file: no restart explains it
             if (!resuming || from == 0) {
@@ -378,7 +380,8 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
 }
 
 FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath,
-                                 bool keepExisting, const ListedFile& listed, Waiter& waiter) {
+                                 bool keepExisting, const ListedFile& listed, bool anotherFollows,
+                                 Waiter& waiter) {
     Control();
     CheckRemoteFileName(remoteName);
     const int fileType = self.FileType;
@@ -388,12 +391,14 @@ FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::strin
     }
     if (fileType == kFileZip && IsFolder(localPath)) {
         LocalFolder folder = OpenLocalFolder(self.LocalRoot, localPath, false);
-        return Fetch({remoteName, folder, LastComponent(remoteName), listed, true, keepExisting, true},
-                     waiter);
+        return Fetch(
+            {remoteName, folder, LastComponent(remoteName), listed, true, keepExisting, true, anotherFollows},
+            waiter);
     }
     CheckLocalFilePath(localPath);
     LocalPlace place = LocalPlaceOf(self.LocalRoot, localPath);
-    return Fetch({remoteName, place.folder, place.name, listed, true, keepExisting, false}, waiter);
+    return Fetch({remoteName, place.folder, place.name, listed, true, keepExisting, false, anotherFollows},
+                 waiter);
 }
 
 void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
@@ -461,6 +466,12 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                 ReportError("Unreadable listing lines in [" + current.listed + "]: " + listing.UnparsedText);
             }
             std::vector<Pending> subfolders;
+            // the last entry that may be fetched: every file before it is followed by another transfer
+            const auto last =
+                std::find_if(listing.Entries.rbegin(), listing.Entries.rend(), [&](const ListEntry& e) {
+                    return e.Type != "D" && ::fnmatch(mask.c_str(), e.Name.c_str(), FNM_NOESCAPE) == 0;
+                });
+            const ListEntry* const lastFile = last == listing.Entries.rend() ? nullptr : &*last;
             for (const auto& entry : listing.Entries) {
                 if (entry.Name == "." || entry.Name == "..") continue;
                 if (!IsSafeListedName(entry.Name)) {
@@ -506,8 +517,9 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     const bool plain = entry.Type == "F";
                     const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
                                             plain ? entry.Modified : std::nullopt};
-                    const FetchResult result =
-                        Fetch({entry.Name, *here, entry.Name, listed, !plain, keepExisting, false}, waiter);
+                    const FetchResult result = Fetch({entry.Name, *here, entry.Name, listed, !plain,
+                                                      keepExisting, false, &entry != lastFile},
+                                                     waiter);
                     if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, entry.Size, result.proof);
                     if (result.outcome == FetchOutcome::kFetched) ++fetched;
                 } catch (const LocalLinkMet& link) {
