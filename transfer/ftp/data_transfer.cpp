@@ -205,6 +205,11 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 if (early.AnswerDue()) channel.Read(waiter, "the answer to the early port request");
                 throw PipeliningRefused(final->Text());
             }
+            if (namedEarly && final->code == 425 && received == 0) {
+                // no data connection on the port named while the last transfer ended
+                pipeliningRefused = true;
+                throw PipeliningRefused(final->Text());
+            }
             throw FtpError(final->Text());
         }
         if (link.pending && TcpConnectSettled(*link.pending)) {
