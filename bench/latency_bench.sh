@@ -10,8 +10,10 @@
 # included). Every download is checked (SHA-256 of every file). With RATE_MBPS, each direction is also a
 # link of that many Mbit/s (data then arrives in paced 64 KiB pieces, as over a real bottleneck);
 # without it only the delay is added. An optional second build ("before") runs beside ours.
-# CLIENTS picks some of vaultfetch, before, curl, lftp, lftp-p4.
+# CLIENTS picks some of vaultfetch, before, curl, lftp, lftp-p4; SESSIONS (default 1) is our folder
+# mode's --parallel.
 # Usage: [ROUNDS=1] [RTTS="0 20 60"] [CASES="plain tls big"] [RATE_MBPS=200] [CLIENTS="vaultfetch before"]
+#        [SESSIONS=1]
 #        bash bench/latency_bench.sh [build] [before-build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +23,7 @@ rounds=${ROUNDS:-1}
 rate=${RATE_MBPS:-0}
 rtts=${RTTS:-0 20 60}
 cases=${CASES:-plain tls big}
+sessions=${SESSIONS:-1}  # of our folder mode; the before build gets its own default
 cli="$(cd "$build" && pwd)/vaultfetch"
 [ -x "$cli" ] || { echo "build $cli first" >&2; exit 2; }
 [ -z "$baseline" ] || baseline="$(cd "$baseline" && pwd)/vaultfetch"
@@ -127,7 +130,8 @@ run_client() {  # RTT CASE CLIENT
       cmd=("$exe" run "$work/cmd.json" --no-daemon) ;;
     */vaultfetch|*/before)
       command_json "$port" "$mode" /small "$out" 1 "" | sed 's/"127.0.0.1"/"127.0.0.2"/' > "$work/cmd.json"
-      cmd=("$exe" run "$work/cmd.json" --no-daemon) ;;
+      cmd=("$exe" run "$work/cmd.json" --no-daemon)
+      [ "$who" = before ] || cmd+=(--parallel "$sessions") ;;
     big/curl) cmd=(curl -s "${tls[@]}" --ftp-pasv -o "$out/big.bin" "$url/big/big.bin") ;;
     big/lftp) cmd=(lftp -e "$lftpopt get /big/big.bin -o $out/big.bin; quit" -u "anonymous,b" "ftp://127.0.0.2:$port") ;;
     */lftp) cmd=(lftp -e "$lftpopt mirror /small $out/small; quit" -u "anonymous,b" "ftp://127.0.0.2:$port") ;;

@@ -15,6 +15,9 @@ struct RunOptions {
     bool quiet = false;    // error lines only, no live progress
     bool verbose = false;  // the protocol trace on, and shown on standard error as well
     SecretOptions secrets;
+    // Sessions fetching a folder's files at once. Two, as the graphical FTP clients do: most of what
+    // more sessions win over long round trips, within the per-address limits servers commonly set.
+    int parallel = 2;
 };
 
 // vaultfetch run COMMAND.json [options]

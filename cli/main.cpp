@@ -65,6 +65,8 @@ const char kRunHelp[] =
     "  --proxy-password-file FILE  the proxy password: the first line of FILE\n"
     "  --proxy-password-env NAME   the proxy password: the environment variable NAME\n"
     "  --netrc-file FILE           reads FILE instead of ~/.netrc when the command has no Password\n"
+    "  --parallel N                fetches a folder's files on up to N sessions at once, 1 to 16\n"
+    "                              (default 2; flat mode and ZIP transfers use one)\n"
     "  --plugin LIB                the plug-in library\n"
     "  -h, --help                  shows this help\n"
     "\n"
@@ -129,6 +131,13 @@ RunOptions RunOptionsOf(const ParsedOptions& p) {
     o.secrets.proxyPasswordFile = p.Value("proxy-password-file");
     o.secrets.proxyPasswordEnv = p.Value("proxy-password-env");
     o.secrets.netrcFile = p.Value("netrc-file");
+    if (p.Has("parallel")) {
+        const std::string n = p.Value("parallel");
+        if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(n) < 1 || std::stoi(n) > 16)
+            throw OptionError("--parallel takes a number from 1 to 16");
+        o.parallel = std::stoi(n);
+    }
     return o;
 }
 
@@ -169,6 +178,7 @@ std::vector<SubCommand> SubCommands() {
           {"proxy-password-file", 0, true},
           {"proxy-password-env", 0, true},
           {"netrc-file", 0, true},
+          {"parallel", 0, true},
           kPluginOption},
          1,
          [](const Plugin* plugin, const ParsedOptions& p) { return Run(*plugin, RunOptionsOf(p)); }},

@@ -71,6 +71,7 @@ int Run(const Plugin& plugin, const RunOptions& o) {
         [&console](const abi::Progress& p) { console.Progress(p.remoteName, p.bytesDone, p.bytesTotal); });
     std::optional<TraceFollower> trace;
     if (o.verbose) trace.emplace(PrepareTraceFile(), console);
+    t.SetParallelSessions(o.parallel);
     t.GetInfo();
     t.AutoLog(o.autolog);
     t.dInstance(instance);

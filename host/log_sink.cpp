@@ -112,6 +112,15 @@ std::optional<LogDatagram> DecodeLogDatagram(const std::string& datagram) {
 void WriteLog(std::string message, LogLevel level) {
     try {
         const std::string timestamp = FormatTimestamp(std::chrono::system_clock::now());
+        if (const auto& hold = moduleState().LogHold; hold && hold(message, level, timestamp)) return;
+        DeliverLog(message, level, timestamp);
+    } catch (...) {
+        // a line that cannot be delivered is dropped without a report
+    }
+}
+
+void DeliverLog(const std::string& message, LogLevel level, const std::string& timestamp) {
+    try {
         const auto path = DaemonSocketPath(moduleState().DaemonInstance);
         if (!path) return;
         SendDatagram(*path, EncodeLogDatagram(level, message, timestamp), moduleState().LogSinkStalled);

@@ -12,6 +12,9 @@ namespace klvr {
 enum class LogLevel : std::int16_t { Information = 0, Warning = 1, Error = 2 };
 
 void WriteLog(std::string message, LogLevel level);
+// Sends a line stamped earlier: a run that fetches on several sessions holds a file's lines back until
+// the lines before them have gone out, and they keep the time they were written.
+void DeliverLog(const std::string& message, LogLevel level, const std::string& timestamp);
 
 // "dd-mm-yyyy hh:nn:ss." followed by the milliseconds without leading zeros, in local time.
 std::string FormatTimestamp(std::chrono::system_clock::time_point when);

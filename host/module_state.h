@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/host_lists.h"
+#include "host/log_sink.h"
 #include "settings/command_settings.h"
 #include "settings/settings_array.h"
 #include "transfer/remote_entry.h"
@@ -47,6 +48,10 @@ struct ModuleState {
     bool AutoLogEnabled = false;
     std::string DaemonInstance;
     std::atomic<bool> LogSinkStalled{false};  // the daemon let the last line time out
+    // Set while several sessions fetch at once: takes the lines that must wait for those before them
+    // (true), and leaves the others to go out at once. Set and cleared by the run's thread only while
+    // no other thread of the run writes.
+    std::function<bool(const std::string& message, LogLevel level, const std::string& timestamp)> LogHold;
     std::atomic<bool> ErrorFlag{false};
     // Set by the host's Abort, possibly from another thread while a run blocks the calling one.
     std::atomic<bool> AbortRequested{false};
@@ -68,6 +73,8 @@ struct ModuleState {
     // run driver
     std::int16_t AttemptCounter = 0;
     std::int32_t RetryCount = 0;
+    // Sessions that fetch a folder tree's files at once; the host's own choice, 1 unless it sets more.
+    int ParallelSessions = 1;
     // The pause before the first retry; each further one doubles, up to 60 times this. Only tests
     // shorten it, so that their retries do not take seconds.
     std::chrono::milliseconds RetryPauseUnit{1000};

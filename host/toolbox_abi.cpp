@@ -22,6 +22,7 @@ struct klvr_toolbox {
     klvr::Toolbox object;
     klvr_progress_callback progress = nullptr;
     void* progressUser = nullptr;
+    int32_t parallelSessions = 1;
 };
 
 namespace {
@@ -292,6 +293,12 @@ klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in 
             std::function<void(const std::string&, std::int64_t, std::int64_t)>& progress;
             ~Clear() { progress = nullptr; }
         } clear{progress};
+        // like the callback, the number of sessions is this object's and lasts for the call
+        struct Sessions {
+            int& sessions;
+            ~Sessions() { sessions = 1; }
+        } sessions{klvr::moduleState().ParallelSessions};
+        sessions.sessions = t->parallelSessions;
         o.RunP(module ? module : "", ToArray(data), ToArray(orgData));
     });
 }
@@ -300,6 +307,10 @@ klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox* t, klvr_progress_ca
         t->progress = fn;
         t->progressUser = fn ? user : nullptr;
     });
+}
+klvr_status klvr_toolbox_set_parallel_sessions(klvr_toolbox* t, int32_t sessions) {
+    if (t && (sessions < 1 || sessions > 16)) return KLVR_E_INVALID_ARGUMENT;
+    return Guard(t, [&](klvr::Toolbox&) { t->parallelSessions = sessions; });
 }
 klvr_status klvr_GetInfo(klvr_toolbox* t) {
     return Guard(t, [&](klvr::Toolbox& o) { o.GetInfo(); });

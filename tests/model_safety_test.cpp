@@ -96,6 +96,7 @@ struct RunSettings {
     bool overwrite = false;
     bool deleteAfter = false;
     int retries = 1;
+    int sessions = 1;  // folder mode may fetch on several at once
     ModelPersonality personality;
     std::vector<ModelFault> faults;
 };
@@ -156,6 +157,7 @@ class Sequence {
             if (options_.userFiles) ChangeLocal();
             const RunSettings settings = DrawSettings();
             Note("run " + std::to_string(run) + ": " + (settings.folderMode ? "folder mode" : "flat mode") +
+                 (settings.sessions > 1 ? " on " + std::to_string(settings.sessions) + " sessions" : "") +
                  ", OverwriteExisting " + (settings.overwrite ? "1" : "0") + ", DeleteAfterDownload " +
                  (settings.deleteAfter ? "1" : "0") + ", RetryCount " + std::to_string(settings.retries) +
                  "; " + Describe(settings.personality));
@@ -386,6 +388,7 @@ class Sequence {
         s.overwrite = options_.overwrite ? *options_.overwrite : Chance(0.5);
         s.deleteAfter = Chance(0.5);
         s.retries = 1 + Pick(3);
+        s.sessions = Chance(0.5) ? 1 : 2 + Pick(3);
         s.personality = DrawPersonality();
         const auto files = server_.Files();
         if (options_.faults && !files.empty() && Chance(0.6)) {
@@ -406,6 +409,7 @@ class Sequence {
 
         ResetModuleState();
         moduleState().RetryPauseUnit = std::chrono::milliseconds(1);
+        moduleState().ParallelSessions = s.sessions;
         {
             test::LogCapture capture;
             const SettingsArray data = test::RunCommand(server_.Port(), "user", "secret", local_.Path(),

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "host/module_state.h"
@@ -420,7 +421,8 @@ const RunCase kCases[] = {
       {"DeleteAfterDownload", "1"}},
      Log({"0 Downloading file [/pub/b.csv] to [{out}/b.csv] (7 Bytes) ...",
           "0 Deleting 1 on remote server.....",
-          "1 WARNING: Remote file kept [/pub/b.csv]: nothing proves its content the same as the remote file's"}),
+          "1 WARNING: Remote file kept [/pub/b.csv]: nothing proves its content the same as the remote "
+          "file's"}),
      {{"b.csv", "BRAVO!\n"}},
      {},
      false,
@@ -434,7 +436,8 @@ const RunCase kCases[] = {
       {"DeleteAfterDownload", "1"}},
      Log({"0 Downloading file [/pub/b.csv] to [{out}/b.csv] (7 Bytes) ...",
           "0 Deleting 1 on remote server.....",
-          "1 WARNING: Remote file kept [/pub/b.csv]: nothing proves its content the same as the remote file's"}),
+          "1 WARNING: Remote file kept [/pub/b.csv]: nothing proves its content the same as the remote "
+          "file's"}),
      {{"b.csv", "bravo!\n"}},
      {},
      false,
@@ -484,16 +487,18 @@ const RunCase kCases[] = {
      {}},
 };
 
-// (scenario, server) for every server a scenario runs against
-std::vector<std::pair<int, int>> ScenarioServers() {
-    std::vector<std::pair<int, int>> pairs;
+// (scenario, server, sessions) for every server a scenario runs against, on one session and on four:
+// with four the log, the files and the outputs must be the same.
+std::vector<std::tuple<int, int, int>> ScenarioServers() {
+    std::vector<std::tuple<int, int, int>> cases;
     for (int i = 0; i < static_cast<int>(std::size(kCases)); ++i)
         for (int server : {kPy, kVs})
-            if (kCases[i].servers & server) pairs.emplace_back(i, server);
-    return pairs;
+            for (int sessions : {1, 4})
+                if (kCases[i].servers & server) cases.emplace_back(i, server, sessions);
+    return cases;
 }
 
-class RunScenario : public ::testing::TestWithParam<std::pair<int, int>> {
+class RunScenario : public ::testing::TestWithParam<std::tuple<int, int, int>> {
   protected:
     void SetUp() override {
         ResetModuleState();
@@ -514,8 +519,8 @@ std::string Replace(std::string text, const std::string& what, const std::string
 }
 
 TEST_P(RunScenario, LogFilesAndOutputs) {
-    const RunCase& c = kCases[GetParam().first];
-    const int server = GetParam().second;
+    const RunCase& c = kCases[std::get<0>(GetParam())];
+    const int server = std::get<1>(GetParam());
     SCOPED_TRACE(c.name);
 
     test::TempDir remote, local;
@@ -553,6 +558,7 @@ TEST_P(RunScenario, LogFilesAndOutputs) {
 
     Toolbox t;
     t.AutoLog(true);
+    moduleState().ParallelSessions = std::get<2>(GetParam());
     t.RunP("VAULTFETCH", data, data);
 
     std::vector<std::string> expectedLog;
@@ -580,7 +586,7 @@ TEST_P(RunScenario, LogFilesAndOutputs) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, RunScenario, ::testing::ValuesIn(ScenarioServers()),
                          [](const auto& info) {
-                             std::string name = kCases[info.param.first].name;
+                             std::string name = kCases[std::get<0>(info.param)].name;
                              std::string id;
                              bool upper = true;
                              for (char ch : name) {
@@ -594,7 +600,8 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, RunScenario, ::testing::ValuesIn(ScenarioSer
                                      upper = true;
                                  }
                              }
-                             return id + (info.param.second == kPy ? "_pyftpdlib" : "_vsftpd");
+                             return id + (std::get<1>(info.param) == kPy ? "_pyftpdlib" : "_vsftpd") +
+                                    (std::get<2>(info.param) > 1 ? "_4sessions" : "");
                          });
 
 // With tracing on, the client's dialogue and the progress percentages share the private trace file.

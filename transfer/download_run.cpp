@@ -143,14 +143,28 @@ void List(FtpClient& ftp) {
 }
 
 // G. Folder branch: every entry on its own; a failed entry is logged and the next one follows.
-void RunFolderBranch(FtpClient& ftp, const SettingsArray& data) {
+// With several sessions their files are fetched at once; the log and every decision read as with one.
+void RunFolderBranch(RunSession& session, const SettingsArray& data) {
     ModuleState& m = moduleState();
-    FolderTreeDownload tree(ftp);
-    for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
-        tree.BuildTransferItem(m.Settings.RemoteDir, i);
-        ftp.AnotherFileFollows = i < m.RemoteEntries.UpperBound();
-        tree.TransferEntry(m.Settings.LocalDir);
-        if (data.At(10) == "1") tree.RemoteCleanup();
+    FtpClient& ftp = session.Ftp;
+    // ZIP archives unpack into shared folders, so they come one at a time.
+    if (m.ParallelSessions > 1 && m.Settings.TransferMode != kFileZip)
+        session.Parallel = std::make_unique<ParallelFetch>(m.ParallelSessions, ftp, session.ProgressMutex);
+    FolderTreeDownload tree(ftp, session.Parallel.get(), data.At(10) == "1");
+    try {
+        for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
+            tree.BuildTransferItem(m.Settings.RemoteDir, i);
+            ftp.AnotherFileFollows = i < m.RemoteEntries.UpperBound();
+            tree.TransferEntry(m.Settings.LocalDir);
+        }
+        tree.Finish();
+    } catch (...) {
+        if (session.Parallel) session.Parallel->Settle();
+        throw;
+    }
+    if (session.Parallel) {
+        session.Parallel->Close();
+        session.Parallel.reset();
     }
 }
 
@@ -177,7 +191,7 @@ void Attempt(const SettingsArray& data, const SettingsArray& orgData) {
     if (data.At(24) == "0")
         RunFlatBranch(ftp);
     else
-        RunFolderBranch(ftp, data);
+        RunFolderBranch(session, data);
     Finish(ftp);
 }
 

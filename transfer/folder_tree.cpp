@@ -8,6 +8,7 @@
 #include "transfer/delete_decision.h"
 #include "transfer/ftp/client.h"
 #include "transfer/ftp/local_folder.h"
+#include "transfer/ftp/session_broken.h"
 #include "transfer/listed_facts.h"
 #include "transfer/normalize_path.h"
 #include "transfer/run_log.h"
@@ -57,18 +58,55 @@ void FolderTreeDownload::BuildTransferItem(const std::string& folder, int i) {
 }
 
 void FolderTreeDownload::TransferEntry(std::string& localDir) {
+    const TransferItem& item = items_[1];
+    const bool folder = item.kind == kItemFolderLink || item.kind == kItemFolderClose || item.kind == "Link";
+    // MGet holds this session until its own files are in, so the files before it go first.
+    if (folder) Finish();
+    bool later = false;
     try {
         fileList_ = FileList();
-        const TransferItem& item = items_[1];
         if (item.folder.empty()) return;
-        if (item.kind == kItemFolderLink || item.kind == kItemFolderClose || item.kind == "Link")
+        if (folder)
             DownloadFolderItem(localDir);
         else
-            DownloadFileItem(localDir);
+            later = DownloadFileItem(localDir);
+    } catch (const SessionBroken&) {
+        throw;
     } catch (const std::exception& e) {
         PassOnWhenDisconnected();
         Fail("ERROR_Retrieve: " + Described(e));
     }
+    if (cleanup_ && !later) RemoteCleanup(fileList_);
+}
+
+void FolderTreeDownload::Finish() {
+    if (!runner_) return;
+    runner_->Drain([this](const FileJob& job) { return FetchHere(job); }, [this] { ftp_.ServerDirectory(); });
+}
+
+JobOutcome FolderTreeDownload::FetchHere(const FileJob& job) {
+    JobOutcome outcome;
+    try {
+        outcome.result = ftp_.FetchJob(job);
+    } catch (const std::exception&) {
+        outcome.error = std::current_exception();
+        outcome.sessionLost = ftp_.State() != 2;
+    }
+    return outcome;
+}
+
+void FolderTreeDownload::TakeFileOutcome(const std::string& remotePath, JobOutcome& outcome) {
+    FileList fetched;
+    try {
+        if (outcome.error) std::rethrow_exception(outcome.error);
+        // a copy kept because it differs is not proven, so its remote file stays
+        if (outcome.result->outcome != FetchOutcome::kKept) fetched.Add(remotePath, 0, outcome.result->proof);
+    } catch (const std::exception& e) {
+        // a lost session, this one or another, ends the attempt as with one session
+        if (outcome.sessionLost || ftp_.State() != 2) throw SessionBroken(e.what());
+        Fail("ERROR_RetrieveItem: " + Described(e));
+    }
+    if (cleanup_) RemoteCleanup(fetched);
 }
 
 void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
@@ -85,7 +123,9 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         ftp_.FileType = moduleState().Settings.TransferMode;
         std::string pattern = remote + name + "/*";
         if ((remote + name).find(' ') != std::string::npos) pattern = "\"" + pattern + "\"";
-        ftp_.MGet(pattern, local + name, fileList_);
+        ftp_.MGet(pattern, local + name, fileList_, runner_);
+    } catch (const SessionBroken&) {
+        throw;
     } catch (const std::exception& e) {
         PassOnWhenDisconnected();
         Fail("ERROR_GetFolder: " + Described(e));
@@ -113,41 +153,55 @@ void FolderTreeDownload::LocalFileSize(const std::string& folder, const std::str
     }
 }
 
-void FolderTreeDownload::DownloadFileItem(std::string& localDir) {
+bool FolderTreeDownload::DownloadFileItem(std::string& localDir) {
     try {
         TransferItem& item = items_[1];
         const std::string remote = NormalizePath(item.folder, true);
         const std::string& name = item.name;
-        if (name.empty()) return;
+        if (name.empty()) return false;
         // Sizes and offsets are 64-bit: files of 2 GiB and more are fetched and resumed like any other.
         const std::int64_t size = ToInt64(item.size);
         const std::string local = NormalizePath(localDir, false);
-        if (LocalEntryAt(local, name).kind == LocalEntry::kLink) return PassOverLink(local + name);
+        if (LocalEntryAt(local, name).kind == LocalEntry::kLink) {
+            PassOverLink(local + name);
+            return false;
+        }
         std::int64_t offset = 0;
         LocalFileSize(local, name, offset);
         if (offset >= 1 && IsOn(moduleState().Settings.OverwriteExisting)) offset = 0;
         Inform("Downloading file [" + Printable(remote + name) + "] to [" + Printable(local + name) + "] (" +
                std::to_string(size) + " Bytes) ...");
         ftp_.FileType = moduleState().Settings.TransferMode;
+        if (runner_) {
+            FileJob job = ftp_.GetJob(remote + name, local + name, &offset, item.listed);
+            const std::string path = remote + name;
+            runner_->Submit(
+                std::move(job), [this, path](JobOutcome& outcome) { TakeFileOutcome(path, outcome); },
+                [this](const FileJob& next) { return FetchHere(next); });
+            return true;
+        }
         const FetchResult result = ftp_.Get(remote + name, local + name, &offset, item.listed);
         // a copy kept because it differs is not proven, so its remote file stays
         if (result.outcome != FetchOutcome::kKept) fileList_.Add(remote + name, 0, result.proof);
+    } catch (const SessionBroken&) {
+        throw;
     } catch (const std::exception& e) {
         PassOnWhenDisconnected();
         Fail("ERROR_RetrieveItem: " + Described(e));
     }
+    return false;
 }
 
-void FolderTreeDownload::RemoteCleanup() {
+void FolderTreeDownload::RemoteCleanup(const FileList& fetched) {
     try {
-        Inform("Deleting " + std::to_string(fileList_.Count()) + " on remote server.....");
+        Inform("Deleting " + std::to_string(fetched.Count()) + " on remote server.....");
     } catch (...) {
     }
-    for (int i = 1; i <= fileList_.Count(); ++i) {
+    for (int i = 1; i <= fetched.Count(); ++i) {
         std::string name;
         try {
-            name = fileList_.Item(i);
-            const DeleteVerdict verdict = JudgeDelete(ftp_, name, fileList_.Proof(i));
+            name = fetched.Item(i);
+            const DeleteVerdict verdict = JudgeDelete(ftp_, name, fetched.Proof(i));
             if (verdict.action == DeleteVerdict::kDelete)
                 ftp_.Delete(name);
             else

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "transfer/ftp/client.h"
+#include "transfer/ftp/file_job_runner.h"
 #include "transfer/ftp/file_list.h"
 
 namespace klvr {
@@ -27,27 +28,38 @@ struct TransferItem {
 
 class FolderTreeDownload {
   public:
-    explicit FolderTreeDownload(FtpClient& ftp) : ftp_(ftp) {}
+    // runner: where files go to be fetched on several sessions (none: each here, in turn); cleanup:
+    // what an entry fetched is deleted on the server afterwards.
+    FolderTreeDownload(FtpClient& ftp, FileJobRunner* runner, bool cleanup)
+        : ftp_(ftp), runner_(runner), cleanup_(cleanup) {}
 
     // Makes entry i of RemoteEntries, in folder, the one item to transfer.
     void BuildTransferItem(const std::string& folder, int i);
-    // Fetches the item into localDir, which comes back in its folder form.
+    // Fetches the item into localDir, which comes back in its folder form, then deletes on the server
+    // what it fetched when asked to; with a runner a file's turn may end later, in Finish at the latest.
     void TransferEntry(std::string& localDir);
-    // Deletes on the server what the last TransferEntry fetched; a failed delete is only a warning.
-    void RemoteCleanup();
+    // Waits for the files still on their way and takes their outcomes.
+    void Finish();
 
     const TransferItem& Item() const { return items_[1]; }
-    const FileList& Fetched() const { return fileList_; }
 
   private:
+    // Deletes on the server what an entry fetched; a failed delete is only a warning.
+    void RemoteCleanup(const FileList& fetched);
+    // The outcome of a file entry's Get, wherever it was fetched.
+    void TakeFileOutcome(const std::string& remotePath, JobOutcome& outcome);
     void DownloadFolderItem(std::string& localDir);
-    void DownloadFileItem(std::string& localDir);
+    // True when the file went to the runner: its outcome and delete come later.
+    bool DownloadFileItem(std::string& localDir);
+    JobOutcome FetchHere(const FileJob& job);
     void EnsureFolder(const std::string& folder, const std::string& name);
     void LocalFileSize(const std::string& folder, const std::string& name, std::int64_t& size);
     // Lets a failure through to the attempt's failure path when the connection is gone.
     void PassOnWhenDisconnected() const;
 
     FtpClient& ftp_;
+    FileJobRunner* runner_;
+    bool cleanup_;
     std::array<TransferItem, 2> items_;  // only item 1 is used
     FileList fileList_;
 };

@@ -16,4 +16,8 @@ RunSession::RunSession() {
     Ftp.OnErrorReported = [this](int code, const std::string& text) { OnErrorReported(*this, code, text); };
 }
 
+RunSession::~RunSession() {
+    Parallel.reset();
+}
+
 }  // namespace klvr

@@ -87,6 +87,7 @@ void OnProgress(RunSession& session, int operation, int status, const std::strin
             const auto now = std::chrono::steady_clock::now();
             if (now >= session.NextHostProgress) {
                 session.NextHostProgress = now + kHostProgressInterval;
+                const std::lock_guard lock(session.ProgressMutex);
                 m.TransferProgress(session.Ftp.TransferName(), done, total);
             }
         }
@@ -123,7 +124,9 @@ void OnErrorReported(RunSession&, int code, const std::string& text) {
 
 void ActOnAbortRequest() {
     ModuleState& m = moduleState();
-    if (m.AbortRequested && m.runSession) m.runSession->Ftp.Abort();
+    if (!m.AbortRequested || !m.runSession) return;
+    m.runSession->Ftp.Abort();
+    if (m.runSession->Parallel) m.runSession->Parallel->AbortAll();
 }
 
 }  // namespace klvr

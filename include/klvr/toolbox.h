@@ -112,6 +112,13 @@ typedef void (*klvr_progress_callback)(const klvr_progress* progress, void* user
  * return at once; of the members it may call klvr_Abort only. */
 KLVR_API klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox*, klvr_progress_callback fn, void* user);
 
+/* Beyond the members: how many sessions (control connections, each logged on like the first) may fetch
+ * a folder-mode run's files at once, for the RunP calls of this object; 1 to 16, 1 unless set. The log
+ * reads as with one session. With more than one, the progress callback may also run on the run's other
+ * threads, one call at a time. Flat mode and ZIP transfers always use one. KLVR_E_INVALID_ARGUMENT for a
+ * number outside 1 to 16. */
+KLVR_API klvr_status klvr_toolbox_set_parallel_sessions(klvr_toolbox*, int32_t sessions);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -165,6 +172,7 @@ struct Functions {
     KLVR_FN(klvr_GetInfo)
     KLVR_FN(klvr_SetDBpresets)
     KLVR_FN(klvr_toolbox_set_progress_callback)
+    KLVR_FN(klvr_toolbox_set_parallel_sessions)
 #undef KLVR_FN
 
     /* Fills the table with a symbol resolver such as dlsym bound to a library handle; false when a
@@ -214,6 +222,9 @@ struct Functions {
         klvr_toolbox_set_progress_callback =
             reinterpret_cast<decltype(&::klvr_toolbox_set_progress_callback)>(
                 resolve("klvr_toolbox_set_progress_callback"));
+        klvr_toolbox_set_parallel_sessions =
+            reinterpret_cast<decltype(&::klvr_toolbox_set_parallel_sessions)>(
+                resolve("klvr_toolbox_set_parallel_sessions"));
         return ok;
     }
 };
@@ -310,6 +321,14 @@ class Toolbox {
         if (!f_.klvr_toolbox_set_progress_callback) return false;
         progress_ = std::move(fn);
         Check(f_.klvr_toolbox_set_progress_callback(t_, progress_ ? &OnProgress : nullptr, this));
+        return true;
+    }
+
+    /* Sessions that fetch a folder's files at once during RunP. False when the plug-in is older than
+     * this entry point (it then fetches on one). */
+    bool SetParallelSessions(int32_t sessions) {
+        if (!f_.klvr_toolbox_set_parallel_sessions) return false;
+        Check(f_.klvr_toolbox_set_parallel_sessions(t_, sessions));
         return true;
     }
 

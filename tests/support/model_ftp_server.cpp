@@ -534,6 +534,7 @@ ModelFtpServer::~ModelFtpServer() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const auto written = ::write(stopFd_, &one, sizeof one);
     thread_.join();
+    for (std::thread& session : sessions_) session.join();
     ::close(listenFd_);
     ::close(stopFd_);
 }
@@ -545,11 +546,13 @@ void ModelFtpServer::Run() {
         const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
         NoDelay(fd);
-        {
-            Session session{*this, fd};
-            session.Serve();
-        }
-        ::close(fd);
+        sessions_.emplace_back([this, fd] {
+            {
+                Session session{*this, fd};
+                session.Serve();
+            }
+            ::close(fd);
+        });
     }
 }
 

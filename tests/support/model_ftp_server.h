@@ -95,6 +95,7 @@ class ModelFtpServer {
     std::vector<std::string> commands_;
     std::vector<ModelDeletion> deletions_;
     std::thread thread_;
+    std::vector<std::thread> sessions_;  // one per control connection: clients may hold several at once
 };
 
 }  // namespace klvr::test

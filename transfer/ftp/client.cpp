@@ -133,8 +133,24 @@ FetchResult FtpClient::Get(const std::string& remoteName, const std::string& loc
     });
 }
 
-void FtpClient::MGet(const std::string& pattern, const std::string& localFolder, FileList& list) {
-    impl_->Run(kProgressTransfer, [&](Waiter& waiter) { impl_->MGet(pattern, localFolder, list, waiter); });
+void FtpClient::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
+                     FileJobRunner* runner) {
+    impl_->Run(kProgressTransfer,
+               [&](Waiter& waiter) { impl_->MGet(pattern, localFolder, list, runner, waiter); });
+}
+
+FileJob FtpClient::GetJob(const std::string& remoteName, const std::string& localPath,
+                          std::int64_t* resumeOffset, const ListedFile& listed) {
+    const bool keepExisting = !OverwriteExisting || (resumeOffset && *resumeOffset > 0);
+    return impl_->GetJob(remoteName, localPath, keepExisting, listed);
+}
+
+FetchResult FtpClient::FetchJob(const FileJob& job) {
+    return impl_->Run(kProgressTransfer, [&](Waiter& waiter) { return impl_->FetchHere(job, waiter); });
+}
+
+std::string FtpClient::FolderSpelling() const {
+    return impl_->workingFolder;
 }
 
 void FtpClient::Delete(const std::string& remoteName) {

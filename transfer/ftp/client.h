@@ -3,6 +3,7 @@
 // operation runs. Every failure is raised as FtpError carrying a description.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "transfer/ftp/file_list.h"
 #include "transfer/ftp/ftp_error.h"
 #include "transfer/ftp/listing.h"
+#include "transfer/ftp/local_folder.h"
 
 namespace klvr {
 
@@ -52,6 +54,39 @@ struct ListedFile {
     std::optional<std::int64_t> size;      // bytes, for a plain file (a link's listed size is its own)
     std::optional<std::int64_t> modified;  // exact time (seconds since 1970 UTC), where the listing gives one
 };
+
+// One remote file for one local place, as MGet or a caller hands it to whichever session fetches it.
+struct FileJob {
+    std::string remoteName;  // as the session names it inside remoteFolder
+    LocalFolder folder;
+    std::string name;  // of the local file in folder
+    ListedFile listed;
+    bool askSize = true;  // SIZE first (binary); the listed size serves only when the server gives none
+    bool keepExisting = false;
+    bool unpack = false;  // ZIP: the archive is unpacked into folder and not kept
+    // The folder the session enters first, spelled as the session that listed it entered it, so that
+    // every session names the file alike; empty: stay (remoteName is then a path of its own).
+    std::string remoteFolder;
+    int fileType = kFileImage;
+    // The session fetches another file right after this one: the next transfer's data port is asked for
+    // while this one ends, a round trip less. Only a hint: a port nobody uses costs nothing but the request.
+    bool anotherFollows = false;
+
+    // Another session may take it: one that has been elsewhere finds the folder by this spelling alone.
+    bool AnySession() const {
+        return remoteFolder.empty() ? !remoteName.empty() && remoteName.front() == '/'
+                                    : remoteFolder.front() == '/';
+    }
+};
+
+// What became of a FileJob: its result, or the failure it raised and whether that cost the session.
+struct JobOutcome {
+    std::optional<FetchResult> result;
+    std::exception_ptr error;
+    bool sessionLost = false;
+};
+
+class FileJobRunner;  // fetches FileJobs on several sessions (transfer/ftp/file_job_runner.h)
 
 class FtpClient {
   public:
@@ -122,7 +157,17 @@ class FtpClient {
     // pattern: "folder/mask", optionally in double quotes; fetches every matching file below folder
     // into localFolder, recursively, adding each fetched file's full remote path to list, and each file
     // whose local copy it left alone, with what that copy proves.
-    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list);
+    // With a runner the files go to it, and MGet returns once all are fetched; each file's outcome is
+    // taken in listing order on the calling thread.
+    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
+              FileJobRunner* runner = nullptr);
+    // What Get would fetch, checked and placed, for FetchJob on this or another session.
+    FileJob GetJob(const std::string& remoteName, const std::string& localPath,
+                   std::int64_t* resumeOffset = nullptr, const ListedFile& listed = {});
+    // Fetches one file as Get does, entering the job's folder first when this session is elsewhere.
+    FetchResult FetchJob(const FileJob& job);
+    // The working folder as this session's folder changes spell it (no round trip).
+    std::string FolderSpelling() const;
     void Delete(const std::string& remoteName);
     // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
     // none.

@@ -98,20 +98,18 @@ struct FtpClient::Impl {
 
     // ---- downloads (downloads.cpp) ----
     // One remote file into one local folder, by the plan of PlanFetch.
-    struct FetchTarget {
-        std::string remoteName;
-        LocalFolder folder;
-        std::string name;  // of the local file in folder
-        ListedFile listed;
-        bool askSize = true;  // SIZE first (binary); the listed size serves only when the server gives none
-        bool keepExisting = false;
-        bool unpack = false;          // ZIP: the archive is unpacked into folder and not kept
-        bool anotherFollows = false;  // another file of the session's folder is fetched right after
-    };
+    using FetchTarget = FileJob;
     FetchResult Fetch(const FetchTarget& target, Waiter& waiter);
     FetchResult Get(const std::string& remoteName, const std::string& localPath, bool keepExisting,
                     const ListedFile& listed, bool anotherFollows, Waiter& waiter);
-    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list, Waiter& waiter);
+    FileJob GetJob(const std::string& remoteName, const std::string& localPath, bool keepExisting,
+                   const ListedFile& listed);
+    void MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
+              FileJobRunner* runner, Waiter& waiter);
+    // A job of MGet or of another session's listing: its folder entered when this session is elsewhere.
+    FetchResult FetchHere(const FileJob& job, Waiter& waiter);
+    // The same with any failure caught into the outcome.
+    JobOutcome Attempt(const FileJob& job, Waiter& waiter);
     // MDTM; unavailable when the server refuses it.
     RemoteTime ModifiedTime(const std::string& remoteName, Waiter& waiter);
     // What the server says of the remote file now: MLST where offered, else SIZE and MDTM for the facts

@@ -14,6 +14,7 @@
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
+#include "transfer/ftp/file_job_runner.h"
 #include "transfer/ftp/local_paths.h"
 #include "transfer/ftp/partial_file.h"
 #include "transfer/ftp/remote_hash.h"
@@ -382,6 +383,13 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
 FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath,
                                  bool keepExisting, const ListedFile& listed, bool anotherFollows,
                                  Waiter& waiter) {
+    FileJob job = GetJob(remoteName, localPath, keepExisting, listed);
+    job.anotherFollows = anotherFollows;
+    return Fetch(job, waiter);
+}
+
+FileJob FtpClient::Impl::GetJob(const std::string& remoteName, const std::string& localPath,
+                                bool keepExisting, const ListedFile& listed) {
     Control();
     CheckRemoteFileName(remoteName);
     const int fileType = self.FileType;
@@ -391,18 +399,37 @@ FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::strin
     }
     if (fileType == kFileZip && IsFolder(localPath)) {
         LocalFolder folder = OpenLocalFolder(self.LocalRoot, localPath, false);
-        return Fetch(
-            {remoteName, folder, LastComponent(remoteName), listed, true, keepExisting, true, anotherFollows},
-            waiter);
+        return {remoteName, folder,  LastComponent(remoteName), listed, true, keepExisting, true,
+                {},         fileType};
     }
     CheckLocalFilePath(localPath);
     LocalPlace place = LocalPlaceOf(self.LocalRoot, localPath);
-    return Fetch({remoteName, place.folder, place.name, listed, true, keepExisting, false, anotherFollows},
-                 waiter);
+    return {remoteName, place.folder, place.name, listed, true, keepExisting, false, {}, fileType};
+}
+
+FetchResult FtpClient::Impl::FetchHere(const FileJob& job, Waiter& waiter) {
+    Control();
+    if (!job.remoteFolder.empty() && job.remoteFolder != workingFolder)
+        ChangeFolder(job.remoteFolder, waiter);
+    self.FileType = job.fileType;
+    return Fetch(job, waiter);
+}
+
+JobOutcome FtpClient::Impl::Attempt(const FileJob& job, Waiter& waiter) {
+    JobOutcome outcome;
+    try {
+        outcome.result = FetchHere(job, waiter);
+    } catch (const SessionBroken&) {
+        outcome.error = std::current_exception();
+        outcome.sessionLost = true;
+    } catch (const std::exception&) {
+        outcome.error = std::current_exception();
+    }
+    return outcome;
 }
 
 void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
-                           Waiter& waiter) {
+                           FileJobRunner* runner, Waiter& waiter) {
     Control();
     std::string unquoted = pattern;
     if (unquoted.size() >= 2 && unquoted.front() == '"' && unquoted.back() == '"')
@@ -440,6 +467,14 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
         std::vector<std::string> above;
     };
     std::vector<Pending> folders{{std::string(), folder, top, std::string(), 0, {}}};
+    const FileJobRunner::RunHere runHere = [&](const FileJob& job) { return Attempt(job, waiter); };
+    // Whatever ends the walk early, no outcome may reach this frame's counters after it is gone.
+    struct Settled {
+        FileJobRunner* runner;
+        ~Settled() {
+            if (runner) runner->Settle();
+        }
+    } settled{runner};
     try {
         while (!folders.empty()) {
             Pending current = std::move(folders.back());
@@ -461,6 +496,8 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
             } else {
                 ChangeFolder(current.absolute, waiter);
             }
+            // the folder's files are fetched here by this spelling, on whichever session
+            const std::string jobFolder = workingFolder;
             Listing listing = ListCurrentFolder(waiter);
             if (listing.ListingFormat == kListingUnparsed) {
                 ReportError("Unreadable listing lines in [" + current.listed + "]: " + listing.UnparsedText);
@@ -512,23 +549,38 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     continue;
                 }
                 if (::fnmatch(mask.c_str(), entry.Name.c_str(), FNM_NOESCAPE) != 0) continue;
-                try {
-                    // a link's listed size and time are the link's own, not the file's
-                    const bool plain = entry.Type == "F";
-                    const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
-                                            plain ? entry.Modified : std::nullopt};
-                    const FetchResult result = Fetch({entry.Name, *here, entry.Name, listed, !plain,
-                                                      keepExisting, false, &entry != lastFile},
-                                                     waiter);
-                    if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, entry.Size, result.proof);
-                    if (result.outcome == FetchOutcome::kFetched) ++fetched;
-                } catch (const LocalLinkMet& link) {
-                    ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
-                } catch (const SessionBroken&) {
-                    throw;
-                } catch (const FtpError& e) {
-                    fail("Could not fetch [" + remotePath + "]: " + e.what(),
-                         "[" + remotePath + "] " + e.what());
+                // a link's listed size and time are the link's own, not the file's
+                const bool plain = entry.Type == "F";
+                const ListedFile listed{plain ? std::optional(entry.Size) : std::nullopt,
+                                        plain ? entry.Modified : std::nullopt};
+                FileJob job{entry.Name,   *here, entry.Name, listed,       !plain,
+                            keepExisting, false, jobFolder,  self.FileType};
+                // on this session the next file of the listing follows; on others their runner knows
+                job.anotherFollows = !runner && &entry != lastFile;
+                auto finish = [&, remotePath, size = entry.Size](JobOutcome& outcome) {
+                    try {
+                        if (outcome.error) std::rethrow_exception(outcome.error);
+                        const FetchResult& result = *outcome.result;
+                        if (result.outcome != FetchOutcome::kKept) list.Add(remotePath, size, result.proof);
+                        if (result.outcome == FetchOutcome::kFetched) ++fetched;
+                    } catch (const LocalLinkMet& link) {
+                        ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
+                    } catch (const SessionBroken&) {
+                        throw;
+                    } catch (const FtpError& e) {
+                        // another session's loss ends the run as this one's would
+                        if (outcome.sessionLost) throw SessionBroken(e.what());
+                        fail("Could not fetch [" + remotePath + "]: " + e.what(),
+                             "[" + remotePath + "] " + e.what());
+                    }
+                };
+                if (runner) {
+                    runner->Submit(std::move(job), finish, runHere);
+                    // a job fetched here from another folder moved this session
+                    if (!jobFolder.empty() && workingFolder != jobFolder) ChangeFolder(jobFolder, waiter);
+                } else {
+                    JobOutcome outcome = Attempt(job, waiter);
+                    finish(outcome);
                 }
             }
             if (listing.ListingFormat != kListingUnparsed && listing.UnparsedText.empty()) {
@@ -540,6 +592,7 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
             for (auto it = subfolders.rbegin(); it != subfolders.rend(); ++it)
                 folders.push_back(std::move(*it));
         }
+        if (runner) runner->Drain(runHere, [&] { Command("NOOP", waiter); });
     } catch (const SessionBroken&) {
         throw;
     } catch (const FtpError&) {
