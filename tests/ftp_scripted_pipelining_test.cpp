@@ -132,5 +132,34 @@ TEST(ScriptedPipelining, ACommandInBetweenVoidsTheNamedPort) {
     EXPECT_EQ(ReadFile(local / "f2"), "xyz");
 }
 
+// Whatever transfer comes next takes the named port; a listing that finds it gone asks again.
+TEST(ScriptedPipelining, AListingOnAPortThatIsGoneAsksAgain) {
+    test::ScriptedFtpServer server(kFirstFile + R"(
+< EPSV
+> 226 done
+> 229 ok (|||1|)
+< LIST
+> 425 No data connection
+< EPSV
+> 229 ok ({epsv})
+< LIST
+> 150 Here it comes
+data -rw-r--r--   1 u g 3 Jan  5  2024 f2\r\n
+data-close
+> 226 done
+)");
+    TempDir local;
+    FtpClient client;
+    client.Timeout = 5000;
+    client.Login("127.0.0.1", "u", "p", "", server.Port());
+    client.FileType = kFileImage;
+    client.AnotherFileFollows = true;
+    client.Get("f1", local / "f1");
+    const Listing listing = client.List();
+    EXPECT_EQ(server.Finish(), "");
+    ASSERT_EQ(listing.Entries.size(), 1u);
+    EXPECT_EQ(listing.Entries[0].Name, "f2");
+}
+
 }  // namespace
 }  // namespace klvr

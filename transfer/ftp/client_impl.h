@@ -90,9 +90,13 @@ struct FtpClient::Impl {
     // its data into sink; returns the final reply (positive) or raises FtpError with the server's reply
     // text. With anotherFollows, the next transfer's passive port is asked for as soon as the data is
     // in, so that its answer comes with this transfer's final reply; a server that takes that badly
-    // raises PipeliningRefused, after which the transfer is to be repeated.
+    // raises PipeliningRefused, after which the transfer is to be repeated. A transfer that finds the
+    // port named that way gone is repeated here.
     Reply Transfer(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
                    Waiter& waiter, std::int64_t restartAt = 0, bool anotherFollows = false);
+    // One attempt of Transfer; raises NamedPortLost (data_transfer.cpp) when the port named early is gone.
+    Reply TransferOnce(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
+                       Waiter& waiter, std::int64_t restartAt, bool anotherFollows);
     // MLSD where the server offers it, LIST otherwise.
     Listing ListCurrentFolder(Waiter& waiter);
 

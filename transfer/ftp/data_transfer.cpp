@@ -34,6 +34,13 @@ bool NotUnderstood(const FtpError& error) {
     return text.rfind("500 ", 0) == 0 || text.rfind("502 ", 0) == 0;
 }
 
+// The server no longer listens on the port it named while the last transfer ended, and no byte came:
+// the transfer is asked for again in the plain order.
+class NamedPortLost : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
 }  // namespace
 
 struct FtpClient::Impl::DataLink {
@@ -66,6 +73,16 @@ std::unique_ptr<ByteStream> OpenTunnel(FtpClient& self, const std::string& host,
 Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                                 std::optional<std::int64_t> expectedBytes, Waiter& waiter,
                                 std::int64_t restartAt, bool anotherFollows) {
+    try {
+        return TransferOnce(command, sink, expectedBytes, waiter, restartAt, anotherFollows);
+    } catch (const NamedPortLost&) {
+        return TransferOnce(command, sink, expectedBytes, waiter, restartAt, anotherFollows);
+    }
+}
+
+Reply FtpClient::Impl::TransferOnce(const std::string& command, DataSink& sink,
+                                    std::optional<std::int64_t> expectedBytes, Waiter& waiter,
+                                    std::int64_t restartAt, bool anotherFollows) {
     ControlChannel& channel = Control();
     retrReplySize.reset();
     PortRange range = ParsePortRange(self.DataPortRange);
@@ -79,9 +96,9 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     std::optional<std::uint16_t> namedEarly;
     if (nextPort && passive && nextPort->commandsSent == channel.CommandsSent()) namedEarly = nextPort->port;
     nextPort.reset();
+    EarlyPassive early;
     // Through a proxy the connection is made before the command goes out, and a port the server no
     // longer listens on could not be told from a proxy's failure.
-    EarlyPassive early;
     const bool askEarly =
         anotherFollows && passive && !tunnelled && !pipeliningRefused && !(ipv6 && epsvRefused);
     if (passive) {
@@ -208,7 +225,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             if (namedEarly && final->code == 425 && received == 0) {
                 // no data connection on the port named while the last transfer ended
                 pipeliningRefused = true;
-                throw PipeliningRefused(final->Text());
+                throw NamedPortLost(final->Text());
             }
             throw FtpError(final->Text());
         }
@@ -226,7 +243,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                         Reply reply = channel.Read(waiter, "the server's answer after the failed connection");
                         if (!reply.Preliminary()) final = std::move(reply);
                     }
-                    if (!final->Positive()) throw PipeliningRefused(final->Text());
+                    if (!final->Positive()) throw NamedPortLost(final->Text());
                     throw SessionBroken(e.what());
                 }
                 // A server that refused the command says so; one that took it waits for this connection
