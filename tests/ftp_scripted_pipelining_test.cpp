@@ -109,16 +109,32 @@ TEST(ScriptedPipelining, EveryAnswerFallsBackWithoutLosingAFile) {
     }
 }
 
-// A port named for the next transfer is not used once another command went out in between: the
-// server may have dropped it, or taken that command for the transfer it was for.
-TEST(ScriptedPipelining, ACommandInBetweenVoidsTheNamedPort) {
+// A port named for the next transfer outlives questions about a file, not other commands: the server may
+// have dropped it, or taken such a command for the transfer it was for.
+TEST(ScriptedPipelining, OnlyQuestionsMayGoBeforeTheNamedPort) {
     test::ScriptedFtpServer server(kFirstFile + R"(
 < EPSV
 > 226 done
-> 229 ok (|||1|)
+> 229 ok ({epsv})
 < MDTM f2
 > 213 20240105134500
-)" + kSecondPlain);
+< RETR f2
+> 150 Opening f2 (3 bytes)
+data xyz
+data-close
+< EPSV
+> 226 done
+> 229 ok ({epsv})
+< DELE old
+> 250 deleted
+< EPSV
+> 229 ok ({epsv})
+< RETR f3
+> 150 Opening f3 (3 bytes)
+data 123
+data-close
+> 226 done
+)");
     TempDir local;
     FtpClient client;
     client.Timeout = 5000;
@@ -127,9 +143,13 @@ TEST(ScriptedPipelining, ACommandInBetweenVoidsTheNamedPort) {
     client.AnotherFileFollows = true;
     client.Get("f1", local / "f1");
     EXPECT_EQ(client.ModifiedTime("f2"), 1704462300);
+    client.AnotherFileFollows = true;
     client.Get("f2", local / "f2");
+    client.Delete("old");
+    client.Get("f3", local / "f3");
     EXPECT_EQ(server.Finish(), "");
     EXPECT_EQ(ReadFile(local / "f2"), "xyz");
+    EXPECT_EQ(ReadFile(local / "f3"), "123");
 }
 
 // Whatever transfer comes next takes the named port; a listing that finds it gone asks again.

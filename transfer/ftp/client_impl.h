@@ -74,6 +74,8 @@ struct FtpClient::Impl {
                const std::string& account, long port, Waiter& waiter);
     ControlChannel& Control();
     Reply Command(const std::string& command, Waiter& waiter);
+    // A question about a file (SIZE, MDTM): the passive port named for the next transfer stays usable.
+    Reply Question(const std::string& command, Waiter& waiter);
     void ExpectPositive(const Reply& reply);
     void SetType(char type, Waiter& waiter);
     // FEAT once a session is logged on, and UTF-8 names where the server offers them.

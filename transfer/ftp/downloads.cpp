@@ -160,7 +160,7 @@ TextConverter::Mode ModeOf(int fileType) {
 }  // namespace
 
 RemoteTime FtpClient::Impl::ModifiedTime(const std::string& remoteName, Waiter& waiter) {
-    Reply reply = Command("MDTM " + remoteName, waiter);
+    Reply reply = Question("MDTM " + remoteName, waiter);
     if (reply.code == 213) {
         if (auto seconds = ParseMdtmReply(reply.lines.empty() ? "" : reply.lines.front()))
             return RemoteTime::Known(*seconds);
@@ -204,7 +204,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
             LocalCopyFacts{present.size, t.keepExisting ? ReadStoredOrigin(t.folder, t.name) : std::nullopt};
     if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
     auto sizeNow = [&] {
-        Reply reply = Command("SIZE " + t.remoteName, waiter);
+        Reply reply = Question("SIZE " + t.remoteName, waiter);
         return reply.code == 213 ? ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front())
                                  : std::nullopt;
     };
