@@ -11,9 +11,12 @@ struct RunOptions {
     std::string file;
     std::string instance;  // empty: a name unique to the process
     bool autolog = true;
-    bool daemon = true;    // receive and print the log lines
-    bool quiet = false;    // error lines only, no live progress
-    bool verbose = false;  // the protocol trace on, and shown on standard error as well
+    bool daemon = true;        // receive and print the log lines
+    bool quiet = false;        // error lines only, no live progress
+    bool verbose = false;      // the protocol trace on, and shown on standard error as well
+    bool dryRun = false;       // decide and print, change nothing
+    std::string report;        // the run report's file; "-" for standard output; empty for none
+    bool failIfEmpty = false;  // a run that lists no file exits with its own status
     SecretOptions secrets;
     // Sessions fetching a folder's files at once. Two, as the graphical FTP clients do: most of what
     // more sessions win over long round trips, within the per-address limits servers commonly set.

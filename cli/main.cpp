@@ -10,6 +10,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/command_file.h"
+#include "cli/exit_status.h"
 #include "cli/log_receiver.h"
 #include "cli/options.h"
 #include "cli/plugin_loader.h"
@@ -19,8 +20,6 @@
 
 namespace klvr::cli {
 namespace {
-
-constexpr int kExitUnusable = 2;
 
 const char kHelp[] =
     "usage: vaultfetch [--plugin LIB] COMMAND [OPTIONS]\n"
@@ -44,7 +43,8 @@ const char kHelp[] =
     "  -h, --help              shows this help\n"
     "\n"
     "\"vaultfetch COMMAND --help\" describes a command.\n"
-    "Exit status: 0 success, 1 the run or the operation failed, 2 unusable arguments or command file.\n";
+    "Exit status: 0 success, 1 the run or the operation failed, 2 unusable arguments or command file;\n"
+    "\"vaultfetch run --help\" lists the statuses of a run by cause.\n";
 
 const char kRunHelp[] =
     "usage: vaultfetch run COMMAND.json [OPTIONS]\n"
@@ -60,6 +60,14 @@ const char kRunHelp[] =
     "  --no-daemon                 does not receive the log lines (another receiver may)\n"
     "  -q, --quiet                 prints error lines only, and no live progress\n"
     "  -v, --verbose               writes the protocol trace and shows it on standard error as well\n"
+    "  --dry-run                   connects, logs on, lists and decides as the run would, prints what it\n"
+    "                              would do with each file on standard output (instead of the\n"
+    "                              variables) and changes nothing, locally or on the server\n"
+    "  --report FILE               writes a JSON report: one record per listed entry (paths, size, time,\n"
+    "                              action, bytes, duration), the totals and the exit status; written\n"
+    "                              whole, also when the run fails or is stopped; - for standard output\n"
+    "                              after the variables\n"
+    "  --fail-if-empty             exits with 9 when the listing holds no file to fetch\n"
     "  --password-file FILE        the logon password: the first line of FILE\n"
     "  --password-env NAME         the logon password: the environment variable NAME\n"
     "  --proxy-password-file FILE  the proxy password: the first line of FILE\n"
@@ -70,7 +78,20 @@ const char kRunHelp[] =
     "  --plugin LIB                the plug-in library\n"
     "  -h, --help                  shows this help\n"
     "\n"
-    "Exit status: 0 done, 1 the run failed or was stopped, 2 unusable command file or options.\n";
+    "A summary line closes the run on standard error when it is a terminal or -v is given.\n"
+    "\n"
+    "Exit status (by the cause the last attempt met):\n"
+    "  0    done\n"
+    "  1    a failure not listed below (a transfer failed, the server ended the session)\n"
+    "  2    unusable command file or options\n"
+    "  3    could not connect (host name, refused, time-out, proxy)\n"
+    "  4    logon refused\n"
+    "  5    server certificate refused or TLS failed\n"
+    "  6    remote folder or named file not found\n"
+    "  7    local write failed (permission, disk full)\n"
+    "  8    stopped by the host's Abort\n"
+    "  9    nothing to fetch in the listing (with --fail-if-empty only)\n"
+    "  128+N  stopped by signal N (130 SIGINT, 143 SIGTERM)\n";
 
 const char kConfigureHelp[] =
     "usage: vaultfetch configure COMMAND.json [--host-lists LISTS.json]\n"
@@ -131,6 +152,10 @@ RunOptions RunOptionsOf(const ParsedOptions& p) {
     o.secrets.proxyPasswordFile = p.Value("proxy-password-file");
     o.secrets.proxyPasswordEnv = p.Value("proxy-password-env");
     o.secrets.netrcFile = p.Value("netrc-file");
+    o.dryRun = p.Has("dry-run");
+    o.report = p.Value("report");
+    if (p.Has("report") && o.report.empty()) throw OptionError("--report needs a file name or -");
+    o.failIfEmpty = p.Has("fail-if-empty");
     if (p.Has("parallel")) {
         const std::string n = p.Value("parallel");
         if (n.empty() || n.size() > 2 || n.find_first_not_of("0123456789") != std::string::npos ||
@@ -178,6 +203,9 @@ std::vector<SubCommand> SubCommands() {
           {"proxy-password-file", 0, true},
           {"proxy-password-env", 0, true},
           {"netrc-file", 0, true},
+          {"dry-run", 0, false},
+          {"report", 0, true},
+          {"fail-if-empty", 0, false},
           {"parallel", 0, true},
           kPluginOption},
          1,

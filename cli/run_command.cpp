@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -10,7 +11,11 @@
 #include "cli/cli_commands.h"
 #include "cli/command_file.h"
 #include "cli/console.h"
+#include "cli/exit_status.h"
 #include "cli/log_receiver.h"
+#include "cli/options.h"
+#include "cli/report_file.h"
+#include "cli/run_totals.h"
 #include "cli/stop_signals.h"
 #include "cli/trace_follower.h"
 #include "transfer/trace_file.h"
@@ -45,6 +50,31 @@ void PrintOutputVariables(abi::Toolbox& t) {
     std::fflush(stdout);
 }
 
+// The plug-in's run report; an empty object from a plug-in older than the report.
+nlohmann::json PluginReport(abi::Toolbox& t) {
+    const std::string text = t.RunReport();
+    nlohmann::json report = nlohmann::json::parse(text, nullptr, false);
+    return report.is_object() ? report : nlohmann::json::object();
+}
+
+// Writes the report where --report says; a report that cannot be written turns a done run into a
+// failed local write, for the next step would find nothing to read.
+int WriteReport(const RunOptions& o, const nlohmann::json& document, int status) {
+    const std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    if (o.report == "-") {
+        std::fputs(PrintableJson(text).c_str(), stdout);
+        std::fflush(stdout);
+        return status;
+    }
+    try {
+        WriteReportFile(o.report, text);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vaultfetch: %s\n", e.what());
+        if (status == kExitDone) return kExitLocalWrite;
+    }
+    return status;
+}
+
 }  // namespace
 
 int Run(const Plugin& plugin, const RunOptions& o) {
@@ -54,11 +84,13 @@ int Run(const Plugin& plugin, const RunOptions& o) {
     ApplySecrets(o.secrets, command.data);
     if (o.verbose) command.data.values[kTraceLog - command.data.lowerBound] = "1";
     CheckRunSettings(command.data);
+    if (!o.report.empty() && o.report != "-") CheckReportPlace(o.report);
     const std::string instance = o.instance.empty() ? "vaultfetch-" + std::to_string(::getpid()) : o.instance;
 
     BlockStopSignals();
     Console console(stderr, !o.quiet && ::isatty(STDERR_FILENO) == 1, o.quiet);
     abi::Toolbox t(plugin.functions());
+    if (!t.SetDryRun(o.dryRun) && o.dryRun) throw UsageError("this plug-in offers no dry run");
     std::unique_ptr<LogReceiver> receiver;
     if (o.daemon) {
         receiver = std::make_unique<LogReceiver>(
@@ -75,15 +107,41 @@ int Run(const Plugin& plugin, const RunOptions& o) {
     t.GetInfo();
     t.AutoLog(o.autolog);
     t.dInstance(instance);
+    const auto started = std::chrono::steady_clock::now();
+    std::atomic<int> stopSignal{0};
     {
-        SignalThread signals([&](int) { t.Abort(); });
+        SignalThread signals([&](int sig) {
+            stopSignal = sig;
+            t.Abort();
+        });
         t.RunP("VAULTFETCH", command.data, command.orgData);
     }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     trace.reset();
     if (receiver) receiver->StopAndDrain();
     console.ClearProgress();
-    PrintOutputVariables(t);
-    return t.Error() ? 1 : 0;
+
+    const nlohmann::json report = PluginReport(t);
+    const nlohmann::json files = report.value("files", nlohmann::json::array());
+    const RunTotals totals = TotalsOf(files);
+    RunFacts facts;
+    facts.error = t.Error();
+    facts.failureCause = report.value("failureCause", "");
+    facts.signal = stopSignal;
+    facts.failIfEmpty = o.failIfEmpty;
+    facts.nothingMatched = totals.files == 0;
+    int status = ExitStatusOf(facts);
+    // a dry run sets no variable: its decisions take their place
+    if (o.dryRun) {
+        std::fputs(DecisionLines(files).c_str(), stdout);
+        std::fflush(stdout);
+    } else {
+        PrintOutputVariables(t);
+    }
+    if (!o.report.empty()) status = WriteReport(o, ReportDocument(report, status, seconds, o.dryRun), status);
+    if (!o.quiet && (o.verbose || ::isatty(STDERR_FILENO) == 1))
+        std::fprintf(stderr, "%s\n", SummaryLine(totals, seconds, o.dryRun).c_str());
+    return status;
 }
 
 }  // namespace klvr::cli

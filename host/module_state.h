@@ -17,6 +17,7 @@
 #include "settings/command_settings.h"
 #include "settings/settings_array.h"
 #include "transfer/remote_entry.h"
+#include "transfer/run_report.h"
 
 namespace klvr {
 
@@ -99,6 +100,10 @@ struct ModuleState {
     // The host's view of each file's transfer during RunP (name, bytes done, bytes announced), when the
     // host asked for one.
     std::function<void(const std::string& name, std::int64_t done, std::int64_t total)> TransferProgress;
+    // What the last run did with each file and why it failed, for the host to read after RunP.
+    RunReport Report;
+    // The host asked for a run that decides and records, and changes nothing.
+    bool DryRun = false;
 
     // dialogs
     std::unique_ptr<ConfigurationForm> configurationForm;

@@ -60,6 +60,7 @@ void RunP(const std::string& module, const SettingsArray& data, const SettingsAr
         m.GlobalVarTable.fill(VarType{});
     });
     m.ErrorFlag = false;
+    m.Report.Clear();
     const std::string upper = UpperCase(module);
     if (upper != kModuleName) {
         WriteLog("WARNING: Module [" + Printable(upper) + "] is unknown!", LogLevel::Warning);
@@ -88,6 +89,8 @@ void RunP(const std::string& module, const SettingsArray& data, const SettingsAr
         if (m.AttemptCounter != -1) {
             WriteLog("Retry-count exceeded, aborting.....", LogLevel::Error);
             m.ErrorFlag = true;
+            // stopped in the pause before a retry: the attempt before it failed for another cause
+            if (m.AbortRequested) m.Report.NoteFailure(FailureCause::kAborted);
         }
     }
     ReleaseAll(true);

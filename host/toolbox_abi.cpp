@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <system_error>
 #include <thread>
@@ -22,6 +23,7 @@ struct klvr_toolbox {
     klvr::Toolbox object;
     klvr_progress_callback progress = nullptr;
     void* progressUser = nullptr;
+    bool dryRun = false;
     int32_t parallelSessions = 1;
 };
 
@@ -289,9 +291,13 @@ klvr_status klvr_RunP(klvr_toolbox* t, const char* module, klvr_string_array_in 
                 fn(&p, user);
             };
         }
+        klvr::moduleState().DryRun = t->dryRun;
         struct Clear {
             std::function<void(const std::string&, std::int64_t, std::int64_t)>& progress;
-            ~Clear() { progress = nullptr; }
+            ~Clear() {
+                progress = nullptr;
+                klvr::moduleState().DryRun = false;
+            }
         } clear{progress};
         // like the callback, the number of sessions is this object's and lasts for the call
         struct Sessions {
@@ -306,6 +312,17 @@ klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox* t, klvr_progress_ca
     return Guard(t, [&](klvr::Toolbox&) {
         t->progress = fn;
         t->progressUser = fn ? user : nullptr;
+    });
+}
+klvr_status klvr_toolbox_set_dry_run(klvr_toolbox* t, int32_t on) {
+    return Guard(t, [&](klvr::Toolbox&) { t->dryRun = on != 0; });
+}
+klvr_status klvr_toolbox_run_report(klvr_toolbox* t, char** out) {
+    if (!out) return KLVR_E_INVALID_ARGUMENT;
+    *out = nullptr;
+    return Guard(t, [&](klvr::Toolbox&) {
+        *out = Dup(klvr::moduleState().Report.Json());
+        if (!*out) throw std::bad_alloc();
     });
 }
 klvr_status klvr_toolbox_set_parallel_sessions(klvr_toolbox* t, int32_t sessions) {

@@ -8,6 +8,9 @@ install(TARGETS klvrVaultfetch EXPORT klvrVaultfetchTargets
 install(TARGETS vaultfetch RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
 install(FILES cli/vaultfetch.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT Runtime)
 install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Runtime)
+# Examples for scheduled runs, documentation rather than active units: an admin copies and adapts them.
+install(FILES packaging/systemd/vaultfetch@.service packaging/systemd/vaultfetch@.timer
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples/systemd COMPONENT Runtime)
 if(TARGET klvrVaultfetchDialogs)
   install(TARGETS klvrVaultfetchDialogs LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/${KLVR_DIALOG_MODULE_DIR}
     COMPONENT Dialogs)

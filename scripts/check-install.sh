@@ -30,7 +30,9 @@ libdir=$(dirname "$(dirname "$pc")")
 lib=$(find "$libdir" -maxdepth 1 -name 'libklvrVaultfetch.so.*.*.*')
 [ ! -e "$libdir/klvrVaultfetch" ] || fail "the dialog module was installed with the runtime"
 for f in bin/vaultfetch include/klvr/toolbox.h include/klvr/version.h share/man/man1/vaultfetch.1 \
-         share/doc/klvrVaultfetch/README.md share/doc/klvrVaultfetch/LICENSE; do
+         share/doc/klvrVaultfetch/README.md share/doc/klvrVaultfetch/LICENSE \
+         share/doc/klvrVaultfetch/examples/systemd/vaultfetch@.service \
+         share/doc/klvrVaultfetch/examples/systemd/vaultfetch@.timer; do
   [ -e "$prefix/$f" ] || fail "$f is not installed"
 done
 [ -f "$libdir/cmake/klvrVaultfetch/klvrVaultfetchConfig.cmake" ] || fail "no CMake package installed"
@@ -125,6 +127,7 @@ has "$dialogs" Depends libqt6widgets6 || fail "the dialogs package does not depe
 has "$runtime" contents "/lib/.*libklvrVaultfetch\.so\.$version" || fail "the runtime package lacks the library"
 has "$runtime" contents "/usr/bin/vaultfetch$" || fail "the runtime package lacks vaultfetch"
 has "$runtime" contents "/man1/vaultfetch\.1" || fail "the runtime package lacks the manual page"
+has "$runtime" contents "/examples/systemd/vaultfetch@\.timer" || fail "the runtime package lacks the systemd units"
 ! has "$runtime" contents klvrVaultfetchDialogs || fail "the runtime package holds the dialog module"
 has "$dialogs" contents "/klvrVaultfetch/klvrVaultfetchDialogs\.so$" || fail "the dialogs package lacks the module"
 has "$dev" contents "/usr/include/klvr/toolbox\.h$" || fail "the dev package lacks the header"

@@ -139,7 +139,7 @@ TEST_F(VaultfetchCli, HelpAndVersionGoToStandardOutputAndAnUnknownOptionShowsThe
 }
 
 // A server that refuses every connection: each attempt fails at once, so the retries show.
-TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
+TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsByItsCause) {
     const std::string file = Write("cmd.json", R"({"RemoteHost": "127.0.0.1", "UserName": "u",
         "Password": "p_$PW$_", "RemotePort": "9", "TransferMode": "1", "TimeoutSeconds": "5",
         "PassiveMode": "1", "LocalDir": ")" + (dir_ / "out").string() +
@@ -148,7 +148,7 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
         "SecurityMode": "8", "SecurityProtocol": "0", "IgnoreDateError": "0", "IgnoreHostError": "0",
         "IgnoreRootError": "0", "AlwaysAuthenticate": "0", "TraceLog": "0", "ManualPortRange": "0::"})");
     const auto r = Cli({"run", file});
-    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.exitCode, 3) << r.err;  // nothing listens on the port
     const std::string stamp = R"(\d\d-\d\d-\d{4} \d\d:\d\d:\d\d\.\d{1,3} )";
     EXPECT_TRUE(std::regex_search(r.err, std::regex(stamp + R"(warning Retrying 2/3 \.\.\.\.\.)"))) << r.err;
     EXPECT_TRUE(std::regex_search(r.err, std::regex(stamp + R"(warning Retrying 3/3 \.\.\.\.\.)"))) << r.err;
@@ -165,7 +165,7 @@ TEST_F(VaultfetchCli, FailingRunShowsTheRetryLinesAndExitsOne) {
     std::string twice = test::ReadFile(file);
     twice.replace(twice.find("\"RetryCount\": \"3\""), 17, "\"RetryCount\": \"2\"");
     const auto quiet = Cli({"run", Write("twice.json", twice), "--no-daemon"});
-    EXPECT_EQ(quiet.exitCode, 1);
+    EXPECT_EQ(quiet.exitCode, 3);
     EXPECT_EQ(quiet.err.find("Retrying"), std::string::npos);
 }
 
@@ -422,7 +422,7 @@ TEST_F(VaultfetchCli, ThePasswordComesFromNetrcTheEnvironmentOrAFile) {
     };
     const Case cases[] = {
         {"netrc", "machine 127.0.0.1\n  login user\n  password \"s3 cret\"\n", 0600, false, {}, 0, ""},
-        {"netrc for another login", "machine 127.0.0.1 login root password x\n", 0600, true, {}, 1, ""},
+        {"netrc for another login", "machine 127.0.0.1 login root password x\n", 0600, true, {}, 4, ""},
         {"netrc readable by others",
          "machine 127.0.0.1 login user password \"s3 cret\"\n",
          0644,

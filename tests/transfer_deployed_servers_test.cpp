@@ -175,7 +175,7 @@ TEST_P(DeployedServers, DownloadsWhereTheCertificateNamesTheHost) {
             break;
         }
         case Cert::WrongName: {
-            EXPECT_EQ(out.exitCode, 1) << all;
+            EXPECT_EQ(out.exitCode, 5) << all;  // the certificate refused
             EXPECT_TRUE(out.error);
             // with implicit TLS the connection counts as open only once its certificate is accepted
             const bool explicitTls = c.start == TlsStart::Explicit;
@@ -193,7 +193,7 @@ TEST_P(DeployedServers, DownloadsWhereTheCertificateNamesTheHost) {
             break;
         }
         case Cert::ClientRequired:
-            EXPECT_EQ(out.exitCode, 1) << all;
+            EXPECT_EQ(out.exitCode, 5) << all;  // TLS failed
             EXPECT_TRUE(out.error);
             EXPECT_EQ(
                 test::CompareLog(

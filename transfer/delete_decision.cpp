@@ -1,6 +1,7 @@
 #include "transfer/delete_decision.h"
 
 #include "transfer/ftp/client.h"
+#include "transfer/run_report.h"
 
 namespace klvr {
 
@@ -17,8 +18,12 @@ DeleteVerdict DecideDelete(const CopyProof& proof, const RemoteVersion& now) {
 }
 
 DeleteVerdict JudgeDelete(FtpClient& ftp, const std::string& remoteName, const CopyProof& proof) {
-    if (!proof.proven) return DecideDelete(proof, {});
-    return DecideDelete(proof, ftp.CurrentVersion(remoteName, proof.version));
+    const DeleteVerdict verdict = proof.proven
+                                      ? DecideDelete(proof, ftp.CurrentVersion(remoteName, proof.version))
+                                      : DecideDelete(proof, {});
+    if (verdict.action == DeleteVerdict::kKeep && ftp.Report)
+        ftp.Report->NoteDeletion(ftp.RemotePath(remoteName), "kept", verdict.reason);
+    return verdict;
 }
 
 }  // namespace klvr

@@ -51,6 +51,8 @@ void Start(FtpClient& ftp, const SettingsArray& data, const SettingsArray& orgDa
     if (s.LocalDir.find_first_not_of(' ') == std::string::npos)
         throw std::runtime_error("No local folder is configured to download into");
     if (s.TimeoutSeconds < 1 || s.TimeoutSeconds > 999) s.TimeoutSeconds = 60;
+    // the log of a dry run reads like a run's, so it says up front that nothing it names happens
+    if (m.DryRun) Inform("Dry run: the files are listed and judged; nothing is downloaded, made or deleted");
     if (IsOn(s.TraceLog)) {
         const std::string file = PrepareTraceFile();
         ftp.Trace(file, true, true, "---> ", "<--- ");
@@ -81,6 +83,8 @@ void ConfigureSession(FtpClient& ftp) {
     // What a download may do to files already there, and the folder below which no link is followed.
     ftp.OverwriteExisting = IsOn(s.OverwriteExisting);
     ftp.CheckBeforeDelete = IsOn(s.DeleteAfterDownload);
+    ftp.Report = &moduleState().Report;
+    ftp.DryRun = moduleState().DryRun;
     std::string root = s.LocalDir;
     ftp.LocalRoot = NormalizePath(root, false);
 }
@@ -121,7 +125,7 @@ void Connect(FtpClient& ftp, const SettingsArray& data) {
     Inform("Connected, logged on as " + Printable(s.UserName));
     if (!s.RemoteDir.empty())
         Reported("Could not change-directory to [" + Printable(s.RemoteDir) + "] ",
-                 [&] { ftp.SetServerDirectory(s.RemoteDir); });
+                 [&] { WithCause(FailureCause::kNotFound, [&] { ftp.SetServerDirectory(s.RemoteDir); }); });
     // From here on RemoteDir is the server's own spelling of the working folder.
     s.RemoteDir = ftp.ServerDirectory();
     Inform("Retrieving filelist ...");
@@ -198,15 +202,27 @@ void Attempt(const SettingsArray& data, const SettingsArray& orgData) {
 }  // namespace
 
 void DownloadRun(const SettingsArray& data, const SettingsArray& orgData) {
+    ModuleState& m = moduleState();
     // A host's stop request from another thread is posted to this thread, where the pauses run it.
-    moduleState().RunDispatcher.store(Dispatcher::ForThisThread());
+    m.RunDispatcher.store(Dispatcher::ForThisThread());
+    m.Report.BeginAttempt();
+    // The host's stop counts as such whatever the step it broke off reported.
+    auto note = [&m](FailureCause cause) {
+        m.Report.NoteFailure(m.AbortRequested ? FailureCause::kAborted : cause);
+    };
     try {
         Attempt(data, orgData);
     } catch (const FailureJump&) {
+        note(FailureCause::kOther);
         FailurePath("");
+    } catch (const FtpError& e) {
+        note(e.cause);
+        FailurePath(LoggedDescription(e.what()));
     } catch (const std::exception& e) {
+        note(FailureCause::kOther);
         FailurePath(LoggedDescription(e.what()));
     } catch (...) {
+        note(FailureCause::kOther);
         FailurePath("");
     }
 }

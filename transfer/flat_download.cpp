@@ -15,6 +15,7 @@
 #include "transfer/pause.h"
 #include "transfer/reported_step.h"
 #include "transfer/run_log.h"
+#include "transfer/run_report.h"
 #include "transfer/session_events.h"
 #include "util/printable_text.h"
 
@@ -33,6 +34,30 @@ bool IsZipArchiveName(const std::string& name) {
 
 // A host's stop during the pause after a file ends the attempt there, as one during a transfer does: the
 // client stopped first, then the failure path with the client's own word for it.
+// A file the run passed over before asking the server anything.
+void RecordSkip(FtpClient& ftp, const RemoteEntry& entry, const std::string& reason) {
+    FileRecord record =
+        SkippedFile(ftp.RemotePath(entry.name), moduleState().Settings.LocalDir + "/" + entry.name, reason);
+    record.size = ListedFacts(entry).size;
+    record.remoteTime = ListedFacts(entry).modified;
+    record.folder = IsOn(entry.IsFolder);
+    moduleState().Report.Put(record);
+}
+
+// Every listed entry has its record, also those this mode does not fetch.
+void RecordPassedOver(FtpClient& ftp) {
+    ModuleState& m = moduleState();
+    const auto& records = m.RemoteEntries.records;
+    for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
+        const RemoteEntry& e = records[i];
+        if (m.Report.Has(ftp.RemotePath(e.name))) continue;
+        RecordSkip(ftp, e,
+                   IsOn(e.IsFolder) ? "it is a folder, and folders are fetched in folder mode only"
+                   : IsOn(m.Settings.CopySpecific) ? "it is not the named file"
+                                                   : "only the first file is fetched");
+    }
+}
+
 void PauseBetweenFiles() {
     if (Pause()) return;
     ActOnAbortRequest();
@@ -58,10 +83,12 @@ EntryOutcome DownloadEntry(FtpClient& ftp, const RemoteEntry& entry, std::int32_
     const LocalEntry present = LocalEntryAt(s.LocalDir, name);
     if (present.kind == LocalEntry::kLink) {
         WriteLog("WARNING: Local link passed over [" + Printable(m.LocalTarget) + "]", LogLevel::Warning);
+        RecordSkip(ftp, entry, kLocalLinkReason);
         return EntryOutcome::Skipped;
     }
     if (!IsOn(s.OverwriteExisting) && present.kind == LocalEntry::kFile) {
         Inform("Skipped file [" + Printable(name) + "] - file exists and OVERWRITE=Off");
+        RecordSkip(ftp, entry, "a local file of that name exists, and OverwriteExisting is off");
         return EntryOutcome::Skipped;
     }
     Inform("Downloading [" + Printable(name) + "] to [" + Printable(m.LocalTarget) + "] (" +
@@ -103,15 +130,22 @@ void RunFlatBranch(FtpClient& ftp) {
     Inform(count >= 1 ? "Number of files & directories found: " + std::to_string(count) : "No files found.");
     bool onlyFolders = count >= 1;
     for (int i = 1; i <= count; ++i) onlyFolders = onlyFolders && IsOn(records[i].IsFolder);
-    if (onlyFolders) return;
+    if (onlyFolders) {
+        RecordPassedOver(ftp);
+        return;
+    }
 
     if (IsOn(s.CopySpecific)) {
+        bool named = false;
         for (int i = 1; i <= count; ++i) {
             const RemoteEntry& e = records[i];
             if (IsOn(e.IsFolder) || e.name != s.SpecificFileName) continue;
+            named = true;
             if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Skipped) break;
             StoreFileNameInVariable(e.name);
         }
+        // not a failure of the run, but a host that schedules it wants to tell it from a done one
+        if (!named) m.Report.NoteFailure(FailureCause::kNotFound);
     } else if (IsOn(s.ProcessAll)) {
         for (int i = 1; i <= count; ++i) {
             const RemoteEntry& e = records[i];
@@ -132,6 +166,7 @@ void RunFlatBranch(FtpClient& ftp) {
         }
     }
     Inform("Number of files downloaded : " + std::to_string(filesDownloaded));
+    RecordPassedOver(ftp);
 }
 
 }  // namespace klvr

@@ -12,6 +12,7 @@
 #include "transfer/listed_facts.h"
 #include "transfer/normalize_path.h"
 #include "transfer/run_log.h"
+#include "transfer/run_report.h"
 #include "util/printable_text.h"
 
 namespace klvr {
@@ -117,7 +118,7 @@ void FolderTreeDownload::DownloadFolderItem(std::string& localDir) {
         const std::string local = NormalizePath(localDir, false);
         const LocalEntry present = LocalEntryAt(local, name);
         if (present.kind == LocalEntry::kLink) return PassOverLink(local + name);
-        if (present.kind != LocalEntry::kFolder) EnsureFolder(local, name);
+        if (present.kind != LocalEntry::kFolder && !ftp_.DryRun) EnsureFolder(local, name);
         Inform("Downloading folder [" + Printable(remote + name) + "] to [" + Printable(local + name) +
                "]...");
         ftp_.FileType = moduleState().Settings.TransferMode;
@@ -164,6 +165,7 @@ bool FolderTreeDownload::DownloadFileItem(std::string& localDir) {
         const std::string local = NormalizePath(localDir, false);
         if (LocalEntryAt(local, name).kind == LocalEntry::kLink) {
             PassOverLink(local + name);
+            moduleState().Report.Put(SkippedFile(remote + name, local + name, kLocalLinkReason));
             return false;
         }
         std::int64_t offset = 0;

@@ -26,6 +26,8 @@ WorkerSession::WorkerSession(const FtpClient& model, int number, std::mutex& pro
     Ftp.OverwriteExisting = model.OverwriteExisting;
     Ftp.LocalRoot = model.LocalRoot;
     Ftp.CheckBeforeDelete = model.CheckBeforeDelete;
+    Ftp.Report = model.Report;
+    Ftp.DryRun = model.DryRun;
     const ModuleState& m = moduleState();
     if (!m.TraceFile.empty()) {
         // each session's lines in the shared trace say which one spoke

@@ -58,8 +58,8 @@ typedef struct {
 
 /* Library entry points. Self-install writes the plug-in manifest into $XDG_DATA_HOME/kelvara/plugins/
  * (else ~/.local/share/kelvara/plugins/), self-remove deletes it; on failure errno says why. */
-KLVR_API klvr_status klvr_register_server(void);   /* self-install */
-KLVR_API klvr_status klvr_unregister_server(void); /* self-remove */
+KLVR_API klvr_status klvr_register_server(void);                                        /* self-install */
+KLVR_API klvr_status klvr_unregister_server(void);                                      /* self-remove */
 KLVR_API klvr_status klvr_get_class_object(const char* class_name, klvr_toolbox** out); /* factory */
 KLVR_API int32_t klvr_can_unload_now(void); /* 1 when no object is alive */
 
@@ -111,6 +111,22 @@ typedef void (*klvr_progress_callback)(const klvr_progress* progress, void* user
  * data flows, at most about ten times a second; the record is valid during the call only. fn should
  * return at once; of the members it may call klvr_Abort only. */
 KLVR_API klvr_status klvr_toolbox_set_progress_callback(klvr_toolbox*, klvr_progress_callback fn, void* user);
+
+/* Beyond the members: a dry run. With on set, the RunP calls of this object connect, log on, list and
+ * decide for each file as a run would, and change nothing: no file or folder is made or removed locally,
+ * nothing is deleted on the server, no variable is set. What each file would get is in the report. */
+KLVR_API klvr_status klvr_toolbox_set_dry_run(klvr_toolbox*, int32_t on);
+
+/* Beyond the members: what the last RunP did, as one JSON object (UTF-8; free it with klvr_free_string):
+ *   "files": one record per listed entry, in listing order: "remotePath", "localPath", "size" and
+ *     "remoteTime" (seconds since 1970 UTC; null when unknown), "action" ("downloaded", "resumed",
+ *     "skipped" with "reason", "failed" with "error", or in a dry run "download" with "plan": "new",
+ *     "overwrite" or "resume"), "resumeFrom" (bytes held before), "bytes" (moved over the network, or to
+ *     be moved), "seconds", "folder" (true for a folder), "deletion" ("deleted", "kept" or "failed" with
+ *     "deletionDetail", or "would delete after the download");
+ *   "failureCause": why the last attempt failed: "none", "other", "connect", "logon", "tls", "not-found",
+ *     "local-write" or "aborted" ("not-found" also when the named file was not listed). */
+KLVR_API klvr_status klvr_toolbox_run_report(klvr_toolbox*, char** out);
 
 /* Beyond the members: how many sessions (control connections, each logged on like the first) may fetch
  * a folder-mode run's files at once, for the RunP calls of this object; 1 to 16, 1 unless set. The log
@@ -172,6 +188,8 @@ struct Functions {
     KLVR_FN(klvr_GetInfo)
     KLVR_FN(klvr_SetDBpresets)
     KLVR_FN(klvr_toolbox_set_progress_callback)
+    KLVR_FN(klvr_toolbox_set_dry_run)
+    KLVR_FN(klvr_toolbox_run_report)
     KLVR_FN(klvr_toolbox_set_parallel_sessions)
 #undef KLVR_FN
 
@@ -222,6 +240,10 @@ struct Functions {
         klvr_toolbox_set_progress_callback =
             reinterpret_cast<decltype(&::klvr_toolbox_set_progress_callback)>(
                 resolve("klvr_toolbox_set_progress_callback"));
+        klvr_toolbox_set_dry_run =
+            reinterpret_cast<decltype(&::klvr_toolbox_set_dry_run)>(resolve("klvr_toolbox_set_dry_run"));
+        klvr_toolbox_run_report =
+            reinterpret_cast<decltype(&::klvr_toolbox_run_report)>(resolve("klvr_toolbox_run_report"));
         klvr_toolbox_set_parallel_sessions =
             reinterpret_cast<decltype(&::klvr_toolbox_set_parallel_sessions)>(
                 resolve("klvr_toolbox_set_parallel_sessions"));
@@ -324,6 +346,17 @@ class Toolbox {
         return true;
     }
 
+    /* Makes the RunP calls dry runs (see klvr_toolbox_set_dry_run). False when the plug-in is older. */
+    bool SetDryRun(bool on) {
+        if (!f_.klvr_toolbox_set_dry_run) return false;
+        Check(f_.klvr_toolbox_set_dry_run(t_, on ? 1 : 0));
+        return true;
+    }
+    /* The last RunP's report as JSON text; empty when the plug-in is older than this entry point. */
+    std::string RunReport() {
+        if (!f_.klvr_toolbox_run_report) return {};
+        return Text(f_.klvr_toolbox_run_report);
+    }
     /* Sessions that fetch a folder's files at once during RunP. False when the plug-in is older than
      * this entry point (it then fetches on one). */
     bool SetParallelSessions(int32_t sessions) {

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "transfer/ftp/client_impl.h"
+#include "transfer/run_report.h"
 
 namespace klvr {
 
@@ -154,8 +155,18 @@ std::string FtpClient::FolderSpelling() const {
 }
 
 void FtpClient::Delete(const std::string& remoteName) {
-    impl_->Run(kProgressCommand,
-               [&](Waiter& waiter) { impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter)); });
+    try {
+        impl_->Run(kProgressCommand, [&](Waiter& waiter) {
+            impl_->ExpectPositive(impl_->Command("DELE " + remoteName, waiter));
+        });
+    } catch (const FtpError& e) {
+        if (Report) Report->NoteDeletion(RemotePath(remoteName), "failed", e.what());
+        throw;
+    }
+    if (Report) Report->NoteDeletion(RemotePath(remoteName), "deleted", {});
+}
+std::string FtpClient::RemotePath(const std::string& remoteName) const {
+    return impl_->RemotePathOf(remoteName);
 }
 
 std::optional<std::int64_t> FtpClient::ModifiedTime(const std::string& remoteName) {

@@ -18,6 +18,8 @@
 
 namespace klvr {
 
+class RunReport;
+
 // Operation codes of OnProgress. Only the pair kProgressTransfer / kProgressDataFlowing carries bytes
 // done and total; every other pair is raised with 0 and 0 while a call merely waits.
 enum ProgressOperation : int {
@@ -71,6 +73,9 @@ struct FileJob {
     // The session fetches another file right after this one: the next transfer's data port is asked for
     // while this one ends, a round trip less. Only a hint: a port nobody uses costs nothing but the request.
     bool anotherFollows = false;
+    // Its place in the run's report, taken when it is handed over, so that files fetched on several
+    // sessions are reported in listing order; 0: none.
+    std::int64_t place = 0;
 
     // Another session may take it: one that has been elsewhere finds the folder by this spelling alone.
     bool AnySession() const {
@@ -122,6 +127,11 @@ class FtpClient {
     // The caller fetches another file with this session right after the next Get (which reads and clears
     // it): that Get asks for the following transfer's data port while its own ends, a round trip less.
     bool AnotherFileFollows = false;
+    // Where Get, MGet and Delete record what they did with each file (none: no record).
+    RunReport* Report = nullptr;
+    // Get and MGet decide for each file as they would, record the decision and stop there: no local
+    // file or folder is made or removed. The caller sends no DELE.
+    bool DryRun = false;
 
     int State() const;  // 2 connected, 0 closed
     // The remote name of the file whose data Get or MGet moves now (or moved last).
@@ -169,6 +179,8 @@ class FtpClient {
     // The working folder as this session's folder changes spell it (no round trip).
     std::string FolderSpelling() const;
     void Delete(const std::string& remoteName);
+    // remoteName as a path from the server's root, as the report names files.
+    std::string RemotePath(const std::string& remoteName) const;
     // MDTM: the remote file's modification time, seconds since 1970 UTC; nothing when the server gives
     // none.
     std::optional<std::int64_t> ModifiedTime(const std::string& remoteName);

@@ -22,6 +22,7 @@
 #include "transfer/ftp/socket_splice.h"
 #include "transfer/ftp/trace_log.h"
 #include "transfer/ftp/waiter.h"
+#include "transfer/run_report.h"
 
 namespace klvr {
 
@@ -105,7 +106,9 @@ struct FtpClient::Impl {
     // ---- downloads (downloads.cpp) ----
     // One remote file into one local folder, by the plan of PlanFetch.
     using FetchTarget = FileJob;
+    // Fetch records what it did in the run's report; FetchFile does it and fills the record.
     FetchResult Fetch(const FetchTarget& target, Waiter& waiter);
+    FetchResult FetchFile(const FetchTarget& target, Waiter& waiter, FileRecord& record);
     FetchResult Get(const std::string& remoteName, const std::string& localPath, bool keepExisting,
                     const ListedFile& listed, bool anotherFollows, Waiter& waiter);
     FileJob GetJob(const std::string& remoteName, const std::string& localPath, bool keepExisting,
@@ -195,13 +198,15 @@ auto FtpClient::Impl::Run(int op, Body&& body) -> decltype(body(std::declval<Wai
     try {
         return body(waiter);
     } catch (const SessionBroken& e) {
-        std::string text = abort.Raised() ? "Aborted" : e.what();
+        const bool aborted = abort.Raised();
+        std::string text = aborted ? "Aborted" : e.what();
+        const FailureCause cause = aborted ? FailureCause::kAborted : e.cause;
         Drop();
-        throw FtpError(text);
+        throw FtpError(text, cause);
     } catch (const FtpError&) {
         if (abort.Raised()) {
             Drop();
-            throw FtpError("Aborted");
+            throw FtpError("Aborted", FailureCause::kAborted);
         }
         throw;
     } catch (const std::bad_alloc&) {

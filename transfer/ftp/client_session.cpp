@@ -126,24 +126,30 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     // ---- the connection ----
     std::unique_ptr<ByteStream> stream;
     tunnelled = kind == kProxySocks4 || kind == kProxySocks5 || kind == kProxyPipe;
-    if (kind == kProxyNone) {
-        stream = TcpConnect(host, targetPort, PortRange{}, abort, waiter);
-    } else {
-        if (self.ProxyHost.empty())
-            throw FtpError("ProxyType " + std::to_string(kind) + " needs a ProxyHost");
-        std::uint16_t proxyPort = CheckedPort(self.ProxyPort, DefaultProxyPort(kind), "ProxyPort");
-        stream = TcpConnect(self.ProxyHost, proxyPort, PortRange{}, abort, waiter);
-        if (kind == kProxySocks4) Socks4Handshake(*stream, host, targetPort, self.ProxyUsername, waiter);
-        if (kind == kProxySocks5) {
-            Socks5Handshake(*stream, host, targetPort, self.ProxyUsername, self.ProxyPassword, waiter);
+    WithCause(FailureCause::kConnect, [&] {
+        if (kind == kProxyNone) {
+            stream = TcpConnect(host, targetPort, PortRange{}, abort, waiter);
+        } else {
+            if (self.ProxyHost.empty())
+                throw FtpError("ProxyType " + std::to_string(kind) + " needs a ProxyHost");
+            std::uint16_t proxyPort = CheckedPort(self.ProxyPort, DefaultProxyPort(kind), "ProxyPort");
+            stream = TcpConnect(self.ProxyHost, proxyPort, PortRange{}, abort, waiter);
+            if (kind == kProxySocks4) Socks4Handshake(*stream, host, targetPort, self.ProxyUsername, waiter);
+            if (kind == kProxySocks5) {
+                Socks5Handshake(*stream, host, targetPort, self.ProxyUsername, self.ProxyPassword, waiter);
+            }
+            if (kind == kProxyPipe) {
+                HttpConnectHandshake(*stream, host, targetPort, self.ProxyUsername, self.ProxyPassword,
+                                     waiter);
+            }
         }
-        if (kind == kProxyPipe) {
-            HttpConnectHandshake(*stream, host, targetPort, self.ProxyUsername, self.ProxyPassword, waiter);
-        }
-    }
+    });
     controlPeer = SocketAddress::Peer(stream->Fd());
     endpoint = kind == kProxyNone ? controlPeer.Numeric() : host;
-    if (plan.implicitTls) stream = secure->SecureControl(std::move(stream), host, self, waiter);
+    if (plan.implicitTls) {
+        stream = WithCause(FailureCause::kTls,
+                           [&] { return secure->SecureControl(std::move(stream), host, self, waiter); });
+    }
     control = std::make_unique<ControlChannel>(std::move(stream), trace);
     state.store(2);
     RaiseStateChanged();
@@ -158,13 +164,15 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
         if (plan.explicitTls) {
             Reply answer = Command("AUTH TLS", waiter);
             if (answer.code == 234) {
-                control->PutStream(secure->SecureControl(control->TakeStream(), host, self, waiter));
+                WithCause(FailureCause::kTls, [&] {
+                    control->PutStream(secure->SecureControl(control->TakeStream(), host, self, waiter));
+                });
                 secured = true;
             } else if (plan.tlsOptional) {
                 ReportError("The server does not offer TLS (" + answer.Text() +
                             "); the session goes on unprotected");
             } else {
-                throw FtpError(answer.Text());
+                throw FtpError(answer.Text(), FailureCause::kTls);
             }
         }
 
@@ -187,7 +195,7 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
             }
             Reply reply = Command(command, waiter);
             if (verb == "USER") {
-                if (reply.code >= 400) throw FtpError(reply.Text());
+                if (reply.code >= 400) throw FtpError(reply.Text(), FailureCause::kLogon);
                 skipPassword = reply.code < 300;
                 if (plan.oneTimePassword && !step.proxyLogon && !skipPassword) {
                     // The password is the pass-phrase of the one-time passwords: it never goes out as is.
@@ -202,10 +210,10 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
                 }
             } else if (verb == "PASS") {
                 if (reply.code == 332) {
-                    if (account.empty()) throw FtpError(reply.Text());
+                    if (account.empty()) throw FtpError(reply.Text(), FailureCause::kLogon);
                     reply = Command("ACCT " + account, waiter);
                 }
-                ExpectPositive(reply);
+                WithCause(FailureCause::kLogon, [&] { ExpectPositive(reply); });
             } else if (reply.code >= 400) {
                 throw FtpError(reply.Text());
             }
@@ -216,7 +224,8 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
             Reply prot = Command(plan.protectData ? "PROT P" : "PROT C", waiter);
             if (plan.protectData && (prot.code < 200 || prot.code >= 300)) {
                 // never a silent fall back to clear data
-                throw FtpError("The server refused protected data connections (PROT P): " + prot.Text());
+                throw FtpError("The server refused protected data connections (PROT P): " + prot.Text(),
+                               FailureCause::kTls);
             }
             ExpectPositive(prot);
             protectData = plan.protectData;

@@ -39,7 +39,9 @@ DownloadFile DownloadFile::Fresh(const LocalFolder& folder, const std::string& n
     const std::string partial = PartialFileName(name);
     folder.Remove(partial);
     int fd = folder.OpenFile(partial, O_RDWR | O_CREAT | O_EXCL);
-    if (fd < 0) throw FtpError("Cannot create a file in [" + folder.Path() + "]: " + ErrorText());
+    if (fd < 0)
+        throw FtpError("Cannot create a file in [" + folder.Path() + "]: " + ErrorText(),
+                       FailureCause::kLocalWrite);
     return DownloadFile(folder, name, partial, fd, std::move(resumable));
 }
 
@@ -47,11 +49,14 @@ DownloadFile DownloadFile::ContinuePartial(const LocalFolder& folder, const std:
                                            const PartialState& state) {
     const std::string partial = PartialFileName(name);
     int fd = folder.OpenFile(partial, O_RDWR);
-    if (fd < 0) throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
+    if (fd < 0)
+        throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText(),
+                       FailureCause::kLocalWrite);
     DownloadFile file(folder, name, partial, fd, state.version);
     // the trailer goes; it is written again should this attempt stop early too
     if (::ftruncate(fd, state.length) != 0 || ::lseek(fd, state.length, SEEK_SET) < 0)
-        throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText());
+        throw FtpError("Cannot go on with [" + folder.PathOf(partial) + "]: " + ErrorText(),
+                       FailureCause::kLocalWrite);
     return file;
 }
 
@@ -60,10 +65,12 @@ DownloadFile DownloadFile::FromCopy(const LocalFolder& folder, const std::string
     UniqueFd copy(folder.OpenFile(name, O_RDONLY | O_NONBLOCK));
     struct stat st {};
     if (copy.get() < 0 || ::fstat(copy.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+        throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText(),
+                       FailureCause::kLocalWrite);
     if (st.st_size != length) {
         throw FtpError("Cannot resume [" + folder.PathOf(name) + "] at byte " + std::to_string(length) +
-                       ": it changed while the download began");
+                           ": it changed while the download began",
+                       FailureCause::kLocalWrite);
     }
     DownloadFile file = Fresh(folder, name, std::move(resumable));
     off_t in = 0;
@@ -75,12 +82,16 @@ DownloadFile DownloadFile::FromCopy(const LocalFolder& folder, const std::string
             char buffer[64 * 1024];
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(sizeof buffer, length - in));
             const ssize_t got = ::pread(copy.get(), buffer, want, in);
-            if (got <= 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+            if (got <= 0)
+                throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText(),
+                               FailureCause::kLocalWrite);
             file.Write(std::string_view(buffer, static_cast<std::size_t>(got)));
             in += got;
             continue;
         }
-        if (n <= 0) throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText());
+        if (n <= 0)
+            throw FtpError("Cannot resume [" + folder.PathOf(name) + "]: " + ErrorText(),
+                           FailureCause::kLocalWrite);
     }
     return file;
 }
@@ -127,8 +138,9 @@ void DownloadFile::Write(std::string_view bytes) {
         ssize_t n = ::write(fd_, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            throw FtpError("Cannot write [" + folder_.PathOf(name_) +
-                           "]: " + (n < 0 ? ErrorText() : "disk full"));
+            throw FtpError(
+                "Cannot write [" + folder_.PathOf(name_) + "]: " + (n < 0 ? ErrorText() : "disk full"),
+                FailureCause::kLocalWrite);
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
@@ -143,8 +155,9 @@ void DownloadFile::WriteFromPipe(int pipe, std::size_t count) {
             break;
         }
         if (n <= 0) {
-            throw FtpError("Cannot write [" + folder_.PathOf(name_) +
-                           "]: " + (n < 0 ? ErrorText() : "disk full"));
+            throw FtpError(
+                "Cannot write [" + folder_.PathOf(name_) + "]: " + (n < 0 ? ErrorText() : "disk full"),
+                FailureCause::kLocalWrite);
         }
         count -= static_cast<std::size_t>(n);
     }
@@ -152,7 +165,9 @@ void DownloadFile::WriteFromPipe(int pipe, std::size_t count) {
     while (count > 0) {
         const ssize_t n = ::read(pipe, buffer, std::min(count, sizeof buffer));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: the data went missing");
+        if (n <= 0)
+            throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: the data went missing",
+                           FailureCause::kLocalWrite);
         Write(std::string_view(buffer, static_cast<std::size_t>(n)));
         count -= static_cast<std::size_t>(n);
     }
@@ -182,7 +197,7 @@ bool DownloadFile::Commit(std::optional<std::int64_t> modified, bool replace,
     if (::close(fd) != 0) {
         const std::string error = ErrorText();
         folder_.Remove(partial);
-        throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + error);
+        throw FtpError("Cannot write [" + folder_.PathOf(name_) + "]: " + error, FailureCause::kLocalWrite);
     }
     try {
         if (replace) {

@@ -14,6 +14,7 @@
 #include "transfer/ftp/client_impl.h"
 #include "transfer/ftp/completion.h"
 #include "transfer/ftp/download_file.h"
+#include "transfer/ftp/fetch_plan.h"
 #include "transfer/ftp/file_job_runner.h"
 #include "transfer/ftp/local_paths.h"
 #include "transfer/ftp/partial_file.h"
@@ -23,6 +24,7 @@
 #include "transfer/ftp/stored_origin.h"
 #include "transfer/ftp/text_converter.h"
 #include "transfer/ftp/zip_unpack.h"
+#include "transfer/run_report.h"
 #include "util/printable_text.h"
 #include "util/unique_fd.h"
 
@@ -151,6 +153,31 @@ std::int64_t Now() {
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
 }
 
+std::string LeftAloneReason(const FetchPlan& plan) {
+    if (!plan.reason.empty()) return plan.reason;
+    return plan.proven ? "the local copy is the remote file already" : "a local copy is there";
+}
+
+// A dry run ends with the plan: what would move, and whether the remote file would go afterwards. The
+// result keeps every caller from going further (no variable, no delete), and nothing local was touched.
+FetchResult PlannedOnly(const FetchPlan& plan, const FetchFacts& facts, bool deleteAfter,
+                        FileRecord& record) {
+    const bool transfers = plan.action == FetchAction::kFresh || plan.action == FetchAction::kResumePartial ||
+                           plan.action == FetchAction::kResumeCopy;
+    if (transfers) {
+        record.action = FileRecord::kPlanned;
+        record.plan = plan.action != FetchAction::kFresh ? "resume" : facts.copy ? "overwrite" : "new";
+        record.resumeFrom = plan.action != FetchAction::kFresh ? plan.from : 0;
+        if (facts.remoteSize) record.bytes = *facts.remoteSize - record.resumeFrom;
+    } else {
+        record.action = FileRecord::kSkipped;
+        record.reason = plan.action == FetchAction::kKeep ? plan.reason : LeftAloneReason(plan);
+    }
+    if (deleteAfter && (transfers || (plan.action == FetchAction::kLeaveAlone && plan.proven)))
+        record.deletion = "would delete after the download";
+    return {FetchOutcome::kKept, {false, "a dry run changes nothing", {}}};
+}
+
 TextConverter::Mode ModeOf(int fileType) {
     return fileType == kFileAscii    ? TextConverter::Mode::Ascii
            : fileType == kFileEbcdic ? TextConverter::Mode::Ebcdic
@@ -169,12 +196,44 @@ RemoteTime FtpClient::Impl::ModifiedTime(const std::string& remoteName, Waiter& 
 }
 
 FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
+    FileRecord record;
+    record.remotePath = RemotePathOf(t.remoteName);
+    record.localPath = t.folder.PathOf(t.name);
+    record.size = t.listed.size;
+    record.remoteTime = t.listed.modified;
+    record.order = t.place;
+    const auto start = std::chrono::steady_clock::now();
+    auto put = [&] {
+        record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (self.Report) self.Report->Put(record);
+    };
+    try {
+        FetchResult result = FetchFile(t, waiter, record);
+        put();
+        return result;
+    } catch (const LocalLinkMet& link) {
+        record.action = FileRecord::kSkipped;
+        record.reason = kLocalLinkReason;
+        put();
+        throw;
+    } catch (const FtpError& e) {
+        record.action = FileRecord::kFailed;
+        record.error = e.what();
+        put();
+        if (self.Report) self.Report->NoteFailure(abort.Raised() ? FailureCause::kAborted : e.cause);
+        throw;
+    }
+}
+
+FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, FileRecord& record) {
     const int fileType = self.FileType;
     const bool text = fileType == kFileAscii || fileType == kFileEbcdic;
     const std::string shown = t.folder.PathOf(t.name);
     FetchResult result;
     auto kept = [&](std::string reason) {
         ReportWarning("Local file kept [" + Printable(shown) + "]: " + reason);
+        record.action = FileRecord::kSkipped;
+        record.reason = reason;
         result.outcome = FetchOutcome::kKept;
         result.proof = {false, std::move(reason), {}};
         return result;
@@ -182,6 +241,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (IsPartialFileName(t.name)) {
         ReportWarning("Remote file passed over [" + Printable(t.remoteName) +
                       "]: its name is the form kept for unfinished downloads");
+        record.reason = "its name is the form kept for unfinished downloads";
         return {FetchOutcome::kKept, {false, "its name is the form kept for unfinished downloads", {}}};
     }
 
@@ -230,6 +290,9 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     }
     const bool transfers = plan.action == FetchAction::kFresh || plan.action == FetchAction::kResumePartial ||
                            plan.action == FetchAction::kResumeCopy;
+    if (facts.remoteSize) record.size = facts.remoteSize;
+    if (facts.remoteTime.IsKnown()) record.remoteTime = facts.remoteTime.seconds;
+    if (self.DryRun) return PlannedOnly(plan, facts, self.CheckBeforeDelete, record);
     // A remote file that is to be deleted afterwards is pinned to its exact time now, so that a version
     // put in its place meanwhile is told apart before the delete.
     if (transfers && self.CheckBeforeDelete && facts.remoteTime.state == RemoteTime::kNotAsked)
@@ -243,6 +306,7 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     }
     if (plan.action == FetchAction::kKeep) return kept(plan.reason);
     if (plan.action == FetchAction::kLeaveAlone) {
+        record.reason = LeftAloneReason(plan);
         result.outcome = FetchOutcome::kLeftAlone;
         result.proof = {plan.proven, plan.reason, {facts.remoteSize, remoteTime}};
         // a copy proven by our own record is the version the record names
@@ -338,6 +402,10 @@ FetchResult FtpClient::Impl::Fetch(const FetchTarget& t, Waiter& waiter) {
     if (auto problem = IncompleteTransfer({!text, size, file->BytesOnDisk(), true}))
         throw FtpError("The download of [" + t.remoteName + "] is incomplete: " + *problem);
     const RemoteVersion fetched{text ? facts.remoteSize : size, remoteTime};
+    if (fetched.size) record.size = fetched.size;
+    record.bytes = file->BytesOnDisk() - from;
+    record.action = resuming ? FileRecord::kResumed : FileRecord::kDownloaded;
+    record.resumeFrom = resuming ? held : 0;
     // Where the server hashes files, the bytes are checked whole: a file rewritten in place while it was
     // sent, or a resumed one whose beginning differs, has the right length and the wrong content.
     if (!text && facts.hashOffered && size &&
@@ -399,12 +467,16 @@ FileJob FtpClient::Impl::GetJob(const std::string& remoteName, const std::string
     }
     if (fileType == kFileZip && IsFolder(localPath)) {
         LocalFolder folder = OpenLocalFolder(self.LocalRoot, localPath, false);
-        return {remoteName, folder,  LastComponent(remoteName), listed, true, keepExisting, true,
-                {},         fileType};
+        FileJob job{remoteName, folder,  LastComponent(remoteName), listed, true, keepExisting, true,
+                    {},         fileType};
+        if (self.Report) job.place = self.Report->NextPlace();
+        return job;
     }
     CheckLocalFilePath(localPath);
     LocalPlace place = LocalPlaceOf(self.LocalRoot, localPath);
-    return {remoteName, place.folder, place.name, listed, true, keepExisting, false, {}, fileType};
+    FileJob job{remoteName, place.folder, place.name, listed, true, keepExisting, false, {}, fileType};
+    if (self.Report) job.place = self.Report->NextPlace();
+    return job;
 }
 
 FetchResult FtpClient::Impl::FetchHere(const FileJob& job, Waiter& waiter) {
@@ -440,7 +512,8 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
     std::string mask = slash == std::string::npos ? unquoted : unquoted.substr(slash + 1);
     if (mask.empty()) mask = "*";
     if (localFolder.empty()) throw FtpError("No local folder given");
-    const LocalFolder top = OpenLocalFolder(self.LocalRoot, localFolder, true);
+    const LocalFolder top = self.DryRun ? OpenLocalFolderIfThere(self.LocalRoot, localFolder)
+                                        : OpenLocalFolder(self.LocalRoot, localFolder, true);
     const bool keepExisting = !self.OverwriteExisting;
 
     std::string home = WorkingFolder(waiter);
@@ -482,6 +555,7 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
             std::optional<LocalFolder> here;
             try {
                 here = current.localName.empty() ? current.parent
+                       : self.DryRun             ? current.parent.ChildIfThere(current.localName)
                                                  : current.parent.Child(current.localName, true);
             } catch (const LocalLinkMet& link) {
                 ReportWarning("Local link passed over [" + Printable(link.Path()) + "]");
@@ -557,6 +631,7 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                             keepExisting, false, jobFolder,  self.FileType};
                 // on this session the next file of the listing follows; on others their runner knows
                 job.anotherFollows = !runner && &entry != lastFile;
+                if (self.Report) job.place = self.Report->NextPlace();
                 auto finish = [&, remotePath, size = entry.Size](JobOutcome& outcome) {
                     try {
                         if (outcome.error) std::rethrow_exception(outcome.error);
@@ -583,7 +658,7 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                     finish(outcome);
                 }
             }
-            if (listing.ListingFormat != kListingUnparsed && listing.UnparsedText.empty()) {
+            if (!self.DryRun && listing.ListingFormat != kListingUnparsed && listing.UnparsedText.empty()) {
                 std::set<std::string> listedPartials;
                 for (const auto& entry : listing.Entries) listedPartials.insert(PartialFileName(entry.Name));
                 RemoveStalePartials(*here, listedPartials, Now());

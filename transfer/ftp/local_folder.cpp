@@ -42,8 +42,24 @@ std::vector<std::string> Components(const std::string& path) {
 
 LocalFolder LocalFolder::Open(const std::string& path) {
     int fd = ::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) throw FtpError("Cannot open the local folder [" + path + "]: " + ErrorText(errno));
+    if (fd < 0)
+        throw FtpError("Cannot open the local folder [" + path + "]: " + ErrorText(errno),
+                       FailureCause::kLocalWrite);
     return LocalFolder(std::make_shared<UniqueFd>(fd), path);
+}
+
+LocalFolder LocalFolder::Missing(const std::string& path) {
+    return LocalFolder(std::make_shared<UniqueFd>(-1), path);
+}
+
+LocalFolder LocalFolder::ChildIfThere(const std::string& name) const {
+    try {
+        return Child(name, false);
+    } catch (const LocalLinkMet&) {
+        throw;
+    } catch (const FtpError&) {
+        return Missing(PathOf(name));
+    }
 }
 
 std::string LocalFolder::PathOf(const std::string& name) const {
@@ -54,13 +70,19 @@ std::string LocalFolder::PathOf(const std::string& name) const {
 LocalFolder LocalFolder::Child(const std::string& name, bool create) const {
     CheckName(name);
     const std::string path = PathOf(name);
+    if (Fd() < 0 && create)
+        throw FtpError("Cannot create the local folder [" + path + "]: its parent is missing",
+                       FailureCause::kLocalWrite);
+    if (Fd() < 0) return Missing(path);
     if (create && ::mkdirat(Fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
-        throw FtpError("Cannot create the local folder [" + path + "]: " + ErrorText(errno));
+        throw FtpError("Cannot create the local folder [" + path + "]: " + ErrorText(errno),
+                       FailureCause::kLocalWrite);
     int fd = ::openat(Fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
         if (Inspect(name).kind == LocalEntry::kLink) throw LocalLinkMet(path);
-        throw FtpError("Cannot open the local folder [" + path + "]: " + ErrorText(error));
+        throw FtpError("Cannot open the local folder [" + path + "]: " + ErrorText(error),
+                       FailureCause::kLocalWrite);
     }
     return LocalFolder(std::make_shared<UniqueFd>(fd), path);
 }
@@ -69,6 +91,7 @@ LocalEntry LocalFolder::Inspect(const std::string& name) const {
     CheckName(name);
     struct stat st {};
     LocalEntry entry;
+    if (Fd() < 0) return entry;
     if (::fstatat(Fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return entry;
         throw FtpError("Cannot read [" + PathOf(name) + "]: " + ErrorText(errno));
@@ -92,7 +115,7 @@ void LocalFolder::Rename(const std::string& from, const std::string& to) const {
     CheckName(to);
     // renameat replaces a link of the name `to` instead of writing through it
     if (::renameat(Fd(), from.c_str(), Fd(), to.c_str()) != 0)
-        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno));
+        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno), FailureCause::kLocalWrite);
 }
 
 bool LocalFolder::RenameNoReplace(const std::string& from, const std::string& to) const {
@@ -101,7 +124,7 @@ bool LocalFolder::RenameNoReplace(const std::string& from, const std::string& to
     if (::renameat2(Fd(), from.c_str(), Fd(), to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno == EEXIST) return false;
     if (errno != EINVAL && errno != ENOSYS)
-        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno));
+        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(errno), FailureCause::kLocalWrite);
     // A check followed by a plain rename would replace what appears between the two steps.
     return LinkNoReplace(from, to);
 }
@@ -113,15 +136,18 @@ bool LocalFolder::LinkNoReplace(const std::string& from, const std::string& to) 
         const int error = errno;
         if (error == EEXIST) return false;
         if (error == EPERM || error == EOPNOTSUPP || error == ENOSYS) {
-            throw FtpError("Cannot store [" + PathOf(to) +
-                           "]: the file system can neither rename without replacing nor make hard links (" +
-                           ErrorText(error) + ")");
+            throw FtpError(
+                "Cannot store [" + PathOf(to) +
+                    "]: the file system can neither rename without replacing nor make hard links (" +
+                    ErrorText(error) + ")",
+                FailureCause::kLocalWrite);
         }
-        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(error));
+        throw FtpError("Cannot store [" + PathOf(to) + "]: " + ErrorText(error), FailureCause::kLocalWrite);
     }
     if (::unlinkat(Fd(), from.c_str(), 0) != 0) {
-        throw FtpError("Stored [" + PathOf(to) + "], but cannot remove [" + PathOf(from) +
-                       "]: " + ErrorText(errno));
+        throw FtpError(
+            "Stored [" + PathOf(to) + "], but cannot remove [" + PathOf(from) + "]: " + ErrorText(errno),
+            FailureCause::kLocalWrite);
     }
     return true;
 }
@@ -156,7 +182,8 @@ LocalFolder OpenLocalFolder(const std::string& root, const std::string& path, bo
                        std::equal(rootParts.begin(), rootParts.end(), parts.begin());
     if (!below) {
         if (create && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
-            throw FtpError("Cannot create the local folder [" + path + "]: " + ErrorText(errno));
+            throw FtpError("Cannot create the local folder [" + path + "]: " + ErrorText(errno),
+                           FailureCause::kLocalWrite);
         return LocalFolder::Open(path);
     }
     LocalFolder folder = LocalFolder::Open(root);
@@ -173,6 +200,16 @@ LocalPlace LocalPlaceOf(const std::string& root, const std::string& path) {
     if (slash == std::string::npos) return {OpenLocalFolder(root, ".", false), path};
     const std::string folder = slash == 0 ? std::string("/") : path.substr(0, slash);
     return {OpenLocalFolder(root, folder, false), path.substr(slash + 1)};
+}
+
+LocalFolder OpenLocalFolderIfThere(const std::string& root, const std::string& path) {
+    try {
+        return OpenLocalFolder(root, path, false);
+    } catch (const LocalLinkMet&) {
+        throw;
+    } catch (const FtpError&) {
+        return LocalFolder::Missing(path);
+    }
 }
 
 }  // namespace klvr

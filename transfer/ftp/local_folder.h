@@ -36,10 +36,15 @@ class LocalFolder {
   public:
     // The folder at path as given: the user chose it, so it may be reached through links.
     static LocalFolder Open(const std::string& path);
+    // A folder that is not there: it holds nothing, and nothing can be made in it. A dry run looks into
+    // it where the run would make the folder.
+    static LocalFolder Missing(const std::string& path);
 
     // The folder name inside this one, created first when create is set and it is missing. Raises
     // LocalLinkMet when name is a symbolic link.
     LocalFolder Child(const std::string& name, bool create) const;
+    // The folder name inside this one, Missing when it cannot be opened. Raises LocalLinkMet for a link.
+    LocalFolder ChildIfThere(const std::string& name) const;
     LocalEntry Inspect(const std::string& name) const;
     // A file descriptor for name (O_NOFOLLOW and O_CLOEXEC added, mode 0666 when created), or -1 with
     // errno set.
@@ -77,6 +82,8 @@ LocalEntry LocalEntryAt(const std::string& path, const std::string& name);
 // following a link (each created when missing if create is set); root itself, and a path that does not
 // lie below root (or an empty root), are taken as given.
 LocalFolder OpenLocalFolder(const std::string& root, const std::string& path, bool create);
+// OpenLocalFolder without creating anything: a folder that cannot be opened is Missing.
+LocalFolder OpenLocalFolderIfThere(const std::string& root, const std::string& path);
 
 // The folder holding path's last component, opened as OpenLocalFolder does without creating anything,
 // and that component.

@@ -133,21 +133,22 @@ void TlsStream::Fail(int error, const std::string& during) {
     // 1.3 the refusal arrives just after our side of the handshake.
     const bool withheld = !received_ && withheld_ && withheld_(ssl_);
     if (withheld && RefusesMissingCertificate(code))
-        throw SessionBroken(during + ": " + kCertificateRequired);
+        throw SessionBroken(during + ": " + kCertificateRequired, FailureCause::kTls);
     // A server that only closes gives no reason; that it had asked for a certificate may be the one.
     const std::string asked =
         withheld ? "; it had asked for a client certificate, and none is configured" : std::string();
     if (!established_ && (lowerEnded_ || !lowerError_.empty())) {
         // writing our part of the handshake into a closed connection fails too: the peer closed first
         throw SessionBroken("The server closed the connection during the TLS handshake" +
-                            (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") + asked);
+                                (lowerError_.empty() ? std::string() : " (" + lowerError_ + ")") + asked,
+                            FailureCause::kTls);
     }
     // a reset can overtake the server's alert, when it closes with our next command still unread
     if (!lowerError_.empty()) throw SessionBroken(lowerError_ + asked);
     if (lowerEnded_ || (error == SSL_ERROR_SYSCALL && reason.empty()))
         throw SessionBroken("The server closed the connection without ending TLS" + asked);
     if (reason.empty()) reason = "error " + std::to_string(error);
-    throw SessionBroken(during + ": " + reason);
+    throw SessionBroken(during + ": " + reason, FailureCause::kTls);
 }
 
 void TlsStream::Established() {
