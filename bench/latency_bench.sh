@@ -11,7 +11,8 @@
 # included). Every download is checked (SHA-256 of every file). With RATE_MBPS, each direction is also a
 # link of that many Mbit/s (data then arrives in paced 64 KiB pieces, as over a real bottleneck);
 # without it only the delay is added. An optional second build ("before") runs beside ours.
-# Usage: [ROUNDS=1] [RTTS="0 20 60"] [CASES="plain tls big"] [RATE_MBPS=200]
+# CLIENTS picks some of vaultfetch, vaultfetch-p4, before, curl, lftp, lftp-p4.
+# Usage: [ROUNDS=1] [RTTS="0 20 60"] [CASES="plain tls big"] [RATE_MBPS=200] [CLIENTS="vaultfetch before"]
 #        bash bench/latency_bench.sh [build] [before-build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -154,6 +155,7 @@ median() {  # "WALL CPU TURNS;..." field
 }
 
 clients_for() {
+  if [ -n "${CLIENTS:-}" ]; then echo "$CLIENTS"; return; fi
   case "$1" in
     big) echo "vaultfetch ${baseline:+before} curl lftp" ;;
     *) echo "vaultfetch vaultfetch-p4 ${baseline:+before} lftp lftp-p4 curl" ;;

@@ -158,6 +158,7 @@ void RunFolderBranch(RunSession& session, const SettingsArray& data) {
     try {
         for (int i = 1; i <= m.RemoteEntries.UpperBound(); ++i) {
             tree.BuildTransferItem(m.Settings.RemoteDir, i);
+            ftp.AnotherFileFollows = i < m.RemoteEntries.UpperBound();
             tree.TransferEntry(m.Settings.LocalDir);
         }
         tree.Finish();

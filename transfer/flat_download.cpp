@@ -153,6 +153,7 @@ void RunFlatBranch(FtpClient& ftp) {
                 PauseBetweenFiles();
                 continue;
             }
+            ftp.AnotherFileFollows = i < count;
             if (DownloadEntry(ftp, e, filesDownloaded) == EntryOutcome::Downloaded) PauseBetweenFiles();
         }
     } else {

@@ -1,5 +1,7 @@
 #include "transfer/ftp/client.h"
 
+#include <utility>
+
 #include "transfer/ftp/client_impl.h"
 #include "transfer/run_report.h"
 
@@ -45,6 +47,7 @@ bool FtpClient::Impl::CloseConnection() {
     auto lock = abort.Lock();
     bool wasOpen = control != nullptr;
     control.reset();
+    nextPort.reset();  // its count belongs to the connection gone
     state.store(0);
     currentType = 0;
     protectData = false;
@@ -125,8 +128,9 @@ Listing FtpClient::List() {
 FetchResult FtpClient::Get(const std::string& remoteName, const std::string& localPath,
                            std::int64_t* resumeOffset, const ListedFile& listed) {
     const bool keepExisting = !OverwriteExisting || (resumeOffset && *resumeOffset > 0);
+    const bool anotherFollows = std::exchange(AnotherFileFollows, false);
     return impl_->Run(kProgressTransfer, [&](Waiter& waiter) {
-        return impl_->Get(remoteName, localPath, keepExisting, listed, waiter);
+        return impl_->Get(remoteName, localPath, keepExisting, listed, anotherFollows, waiter);
     });
 }
 

@@ -70,6 +70,9 @@ struct FileJob {
     // every session names the file alike; empty: stay (remoteName is then a path of its own).
     std::string remoteFolder;
     int fileType = kFileImage;
+    // The session fetches another file right after this one: the next transfer's data port is asked for
+    // while this one ends, a round trip less. Only a hint: a port nobody uses costs nothing but the request.
+    bool anotherFollows = false;
     // Its place in the run's report, taken when it is handed over, so that files fetched on several
     // sessions are reported in listing order; 0: none.
     std::int64_t place = 0;
@@ -121,6 +124,9 @@ class FtpClient {
     // exact time before its transfer where the listing gives none, so that CurrentVersion can tell a
     // file replaced meanwhile.
     bool CheckBeforeDelete = false;
+    // The caller fetches another file with this session right after the next Get (which reads and clears
+    // it): that Get asks for the following transfer's data port while its own ends, a round trip less.
+    bool AnotherFileFollows = false;
     // Where Get, MGet and Delete record what they did with each file (none: no record).
     RunReport* Report = nullptr;
     // Get and MGet decide for each file as they would, record the decision and stop there: no local

@@ -32,6 +32,13 @@ class RestRefused : public FtpError {
     using FtpError::FtpError;
 };
 
+// The server took badly the next transfer's port asked for before this transfer's final reply: the
+// transfer is repeated in the plain order, which the session keeps from now on.
+class PipeliningRefused : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
+
 // Where the bytes of a data connection go.
 class DataSink {
   public:
@@ -68,6 +75,8 @@ struct FtpClient::Impl {
                const std::string& account, long port, Waiter& waiter);
     ControlChannel& Control();
     Reply Command(const std::string& command, Waiter& waiter);
+    // A question about a file (SIZE, MDTM): the passive port named for the next transfer stays usable.
+    Reply Question(const std::string& command, Waiter& waiter);
     void ExpectPositive(const Reply& reply);
     void SetType(char type, Waiter& waiter);
     // FEAT once a session is logged on, and UTF-8 names where the server offers them.
@@ -82,9 +91,15 @@ struct FtpClient::Impl {
     struct DataLink;
     // Sends command over a new data connection (after REST restartAt when that is above 0) and moves
     // its data into sink; returns the final reply (positive) or raises FtpError with the server's reply
-    // text.
+    // text. With anotherFollows, the next transfer's passive port is asked for as soon as the data is
+    // in, so that its answer comes with this transfer's final reply; a server that takes that badly
+    // raises PipeliningRefused, after which the transfer is to be repeated. A transfer that finds the
+    // port named that way gone is repeated here.
     Reply Transfer(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
-                   Waiter& waiter, std::int64_t restartAt = 0);
+                   Waiter& waiter, std::int64_t restartAt = 0, bool anotherFollows = false);
+    // One attempt of Transfer; raises NamedPortLost (data_transfer.cpp) when the port named early is gone.
+    Reply TransferOnce(const std::string& command, DataSink& sink, std::optional<std::int64_t> expectedBytes,
+                       Waiter& waiter, std::int64_t restartAt, bool anotherFollows);
     // MLSD where the server offers it, LIST otherwise.
     Listing ListCurrentFolder(Waiter& waiter);
 
@@ -95,7 +110,7 @@ struct FtpClient::Impl {
     FetchResult Fetch(const FetchTarget& target, Waiter& waiter);
     FetchResult FetchFile(const FetchTarget& target, Waiter& waiter, FileRecord& record);
     FetchResult Get(const std::string& remoteName, const std::string& localPath, bool keepExisting,
-                    const ListedFile& listed, Waiter& waiter);
+                    const ListedFile& listed, bool anotherFollows, Waiter& waiter);
     FileJob GetJob(const std::string& remoteName, const std::string& localPath, bool keepExisting,
                    const ListedFile& listed);
     void MGet(const std::string& pattern, const std::string& localFolder, FileList& list,
@@ -137,6 +152,13 @@ struct FtpClient::Impl {
     bool hashRefused = false;    // the hash command of FEAT is refused
     bool restUnusable = false;   // the server refused REST, or answered it and sent the file from its start
     bool greetDataEarly = true;  // a data connection's TLS handshake begins before the server's answer
+    bool pipeliningRefused = false;  // the next passive port waits for the transfer's final reply
+    // The passive port the server named for the next transfer, good while no other command goes out.
+    struct NextPort {
+        std::uint16_t port = 0;
+        std::uint64_t commandsSent = 0;  // the control channel's count when it was named
+    };
+    std::optional<NextPort> nextPort;
     // The server's reply to RETR names the file's size, as SIZE gave it: a fresh download needs no SIZE
     // of its own then, which saves a round trip per file.
     bool sizeInRetrReply = false;

@@ -54,6 +54,13 @@ Reply FtpClient::Impl::Command(const std::string& command, Waiter& waiter) {
     return channel.Read(waiter, "the answer to " + Verb(command));
 }
 
+Reply FtpClient::Impl::Question(const std::string& command, Waiter& waiter) {
+    const bool keepPort = nextPort && nextPort->commandsSent == Control().CommandsSent();
+    Reply reply = Command(command, waiter);
+    if (keepPort) nextPort->commandsSent = Control().CommandsSent();
+    return reply;
+}
+
 void FtpClient::Impl::ExpectPositive(const Reply& reply) {
     if (reply.code < 200 || reply.code >= 300) throw FtpError(reply.Text());
 }
@@ -100,6 +107,8 @@ void FtpClient::Impl::Login(const std::string& host, const std::string& user, co
     epsvRefused = false;
     restUnusable = false;
     greetDataEarly = true;
+    pipeliningRefused = false;
+    nextPort.reset();
     sizeInRetrReply = false;
     if (host.empty()) throw FtpError("No host name given");
     targetHost = host;

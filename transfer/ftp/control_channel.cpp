@@ -9,16 +9,34 @@ namespace klvr {
 ControlChannel::ControlChannel(std::unique_ptr<ByteStream> stream, TraceLog& trace)
     : stream_(std::move(stream)), trace_(trace) {}
 
-void ControlChannel::Send(const std::string& command, Waiter& waiter) {
+namespace {
+
+void CheckCommand(const std::string& command) {
     if (command.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
         throw FtpError("Refused to send a command holding a line break or NUL: " + MaskedCommand(command));
     }
+}
+
+}  // namespace
+
+void ControlChannel::Send(const std::string& command, Waiter& waiter) {
+    CheckCommand(command);
     // A reply nobody asked for (a server that closed the idle session with 421, or one that talks out
     // of turn) is read now, so that it is not taken for the answer to this command.
     while (Poll(waiter)) {
     }
+    Write(command, waiter);
+}
+
+void ControlChannel::SendNext(const std::string& command, Waiter& waiter) {
+    CheckCommand(command);
+    Write(command, waiter);
+}
+
+void ControlChannel::Write(const std::string& command, Waiter& waiter) {
     const Waiter::Bound bound(waiter);
     trace_.Command(command);
+    ++sent_;
     WriteAll(*stream_, command + "\r\n", waiter, "the command");
 }
 

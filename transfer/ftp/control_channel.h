@@ -2,6 +2,7 @@
 // The control connection: commands out, replies in, both traced. A 421 reply, a closed connection or
 // an unreadable reply raise SessionBroken wherever they are met.
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,11 @@ class ControlChannel {
 
     // Throws FtpError for a command that holds a line break or NUL (it could smuggle in a second one).
     void Send(const std::string& command, Waiter& waiter);
+    // Sends a command while the answer to the one before is still due: what has arrived stays to be read
+    // as that answer.
+    void SendNext(const std::string& command, Waiter& waiter);
+    // How many commands went out on this connection; a change tells that a command went in between.
+    std::uint64_t CommandsSent() const { return sent_; }
     Reply Read(Waiter& waiter, const std::string& waitingFor);
     // Reads what is at hand without waiting; a reply when one completed.
     std::optional<Reply> Poll(Waiter& waiter);
@@ -32,6 +38,7 @@ class ControlChannel {
 
   private:
     std::optional<Reply> TakeReply();
+    void Write(const std::string& command, Waiter& waiter);
 
     std::unique_ptr<ByteStream> stream_;
     TraceLog& trace_;
@@ -39,6 +46,7 @@ class ControlChannel {
     std::array<char, 4096> buffer_{};
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::uint64_t sent_ = 0;
 };
 
 }  // namespace klvr

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "transfer/ftp/client_impl.h"
+#include "transfer/ftp/early_passive.h"
 #include "transfer/ftp/listing_parser.h"
 #include "transfer/ftp/mlsd_parser.h"
 #include "transfer/ftp/proxy_handshake.h"
@@ -32,6 +33,13 @@ bool NotUnderstood(const FtpError& error) {
     const std::string_view text = error.what();
     return text.rfind("500 ", 0) == 0 || text.rfind("502 ", 0) == 0;
 }
+
+// The server no longer listens on the port it named while the last transfer ended, and no byte came:
+// the transfer is asked for again in the plain order.
+class NamedPortLost : public FtpError {
+  public:
+    using FtpError::FtpError;
+};
 
 }  // namespace
 
@@ -64,7 +72,17 @@ std::unique_ptr<ByteStream> OpenTunnel(FtpClient& self, const std::string& host,
 
 Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                                 std::optional<std::int64_t> expectedBytes, Waiter& waiter,
-                                std::int64_t restartAt) {
+                                std::int64_t restartAt, bool anotherFollows) {
+    try {
+        return TransferOnce(command, sink, expectedBytes, waiter, restartAt, anotherFollows);
+    } catch (const NamedPortLost&) {
+        return TransferOnce(command, sink, expectedBytes, waiter, restartAt, anotherFollows);
+    }
+}
+
+Reply FtpClient::Impl::TransferOnce(const std::string& command, DataSink& sink,
+                                    std::optional<std::int64_t> expectedBytes, Waiter& waiter,
+                                    std::int64_t restartAt, bool anotherFollows) {
     ControlChannel& channel = Control();
     retrReplySize.reset();
     PortRange range = ParsePortRange(self.DataPortRange);
@@ -73,12 +91,22 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
     // ---- the data connection ----
     bool passive = self.Passive || tunnelled;
     bool ipv6 = controlPeer.Family() == AF_INET6;
+    // A port named for this transfer while the last one ended serves only if nothing went in between:
+    // another command may have been the transfer it was for, or made the server drop it.
+    std::optional<std::uint16_t> namedEarly;
+    if (nextPort && passive && nextPort->commandsSent == channel.CommandsSent()) namedEarly = nextPort->port;
+    nextPort.reset();
+    EarlyPassive early;
+    // Through a proxy the connection is made before the command goes out, and a port the server no
+    // longer listens on could not be told from a proxy's failure.
+    const bool askEarly =
+        anotherFollows && passive && !tunnelled && !pipeliningRefused && !(ipv6 && epsvRefused);
     if (passive) {
         // Asking for the port, and connecting through a proxy and securing that, end within the
         // time-out however slowly the proxy or the server answers.
         const Waiter::Bound setUp(waiter);
-        std::optional<std::uint16_t> port;
-        if (!epsvRefused) {
+        std::optional<std::uint16_t> port = namedEarly;
+        if (!port && !epsvRefused) {
             Reply reply = Command("EPSV", waiter);
             if (reply.code == 229) port = ParseEpsvReply(reply.Text());
             if (!port && reply.code >= 400 && reply.code < 500) throw FtpError(reply.Text());
@@ -177,7 +205,7 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                         }
                         continue;
                     }
-                    final = std::move(reply);
+                    final = early.Take(std::move(*reply));
                 }
             } catch (const SessionBroken& e) {
                 waiter.ThrowIfAborted();
@@ -188,6 +216,17 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
         }
         if (final && !final->Positive()) {
             link = DataLink{};  // the server gave up on the transfer; so do we
+            if (early.WasSent()) {
+                // the data was all in when the port was asked for: the request may be what ended it
+                pipeliningRefused = true;
+                if (early.AnswerDue()) channel.Read(waiter, "the answer to the early port request");
+                throw PipeliningRefused(final->Text());
+            }
+            if (namedEarly && final->code == 425 && received == 0) {
+                // no data connection on the port named while the last transfer ended
+                pipeliningRefused = true;
+                throw NamedPortLost(final->Text());
+            }
             throw FtpError(final->Text());
         }
         if (link.pending && TcpConnectSettled(*link.pending)) {
@@ -197,6 +236,16 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 throw;
             } catch (const FtpError& e) {
                 link = DataLink{};
+                if (namedEarly) {
+                    // the server stopped listening on the port it named while the last transfer ended
+                    pipeliningRefused = true;
+                    while (!final) {
+                        Reply reply = channel.Read(waiter, "the server's answer after the failed connection");
+                        if (!reply.Preliminary()) final = std::move(reply);
+                    }
+                    if (!final->Positive()) throw NamedPortLost(final->Text());
+                    throw SessionBroken(e.what());
+                }
                 // A server that refused the command says so; one that took it waits for this connection
                 // and answers only when it gives up, so the session cannot go on.
                 if (!final && controlLost.empty()) final = channel.Poll(waiter);
@@ -292,6 +341,13 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
                 dataEnded = true;
                 endUnconfirmed = link.stream->EndUnconfirmed();
                 link.stream.reset();
+                // The next port is asked for now, so that its answer comes with the final reply, which
+                // many servers send only once our end of the data connection is closed.
+                if (askEarly && !final && controlLost.empty() && dataFailure.empty() &&
+                    (!expectedBytes || received == *expectedBytes)) {
+                    channel.SendNext(epsvRefused ? "PASV" : "EPSV", waiter);
+                    early.Sent();
+                }
                 continue;
             }
             dataPending = link.stream->HasBufferedInput();
@@ -314,6 +370,15 @@ Reply FtpClient::Impl::Transfer(const std::string& command, DataSink& sink,
             if (completeWithoutReply()) return acceptUnconfirmed(e.what());
             throw;
         }
+    }
+    if (early.AnswerDue()) early.TakeAnswer(channel.Read(waiter, "the answer to the early port request"));
+    if (early.WasSent()) {
+        // A server that answered out of turn or refused the request is asked in the plain order from now
+        // on; its replies were all read, so the next command gets its own.
+        if (auto port = early.Port())
+            nextPort = NextPort{*port, channel.CommandsSent()};
+        else
+            pipeliningRefused = true;
     }
     if (!dataFailure.empty()) {
         // a server that drops a data connection that spoke first gets it silent for the rest of the session

@@ -187,7 +187,7 @@ TextConverter::Mode ModeOf(int fileType) {
 }  // namespace
 
 RemoteTime FtpClient::Impl::ModifiedTime(const std::string& remoteName, Waiter& waiter) {
-    Reply reply = Command("MDTM " + remoteName, waiter);
+    Reply reply = Question("MDTM " + remoteName, waiter);
     if (reply.code == 213) {
         if (auto seconds = ParseMdtmReply(reply.lines.empty() ? "" : reply.lines.front()))
             return RemoteTime::Known(*seconds);
@@ -264,7 +264,7 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
             LocalCopyFacts{present.size, t.keepExisting ? ReadStoredOrigin(t.folder, t.name) : std::nullopt};
     if (!text) facts.partial = DownloadFile::FindPartial(t.folder, t.name);
     auto sizeNow = [&] {
-        Reply reply = Command("SIZE " + t.remoteName, waiter);
+        Reply reply = Question("SIZE " + t.remoteName, waiter);
         return reply.code == 213 ? ParseSizeReply(reply.lines.empty() ? "" : reply.lines.front())
                                  : std::nullopt;
     };
@@ -359,11 +359,13 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
         transferName = t.remoteName;
         try {
             Transfer("RETR " + t.remoteName, sink, size ? std::optional(*size - from) : std::nullopt, waiter,
-                     from);
+                     from, t.anotherFollows);
             sink.Finish();
             break;
         } catch (const RestRefused&) {
             restUnusable = true;
+        } catch (const PipeliningRefused&) {
+            // the session asks for ports in the plain order now, and the file comes again as it would have
         } catch (const ExcessData&) {
             // from the file's start, more than announced is more than the file: no restart explains it
             if (!resuming || from == 0) {
@@ -447,8 +449,11 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
 }
 
 FetchResult FtpClient::Impl::Get(const std::string& remoteName, const std::string& localPath,
-                                 bool keepExisting, const ListedFile& listed, Waiter& waiter) {
-    return Fetch(GetJob(remoteName, localPath, keepExisting, listed), waiter);
+                                 bool keepExisting, const ListedFile& listed, bool anotherFollows,
+                                 Waiter& waiter) {
+    FileJob job = GetJob(remoteName, localPath, keepExisting, listed);
+    job.anotherFollows = anotherFollows;
+    return Fetch(job, waiter);
 }
 
 FileJob FtpClient::Impl::GetJob(const std::string& remoteName, const std::string& localPath,
@@ -572,6 +577,12 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                 ReportError("Unreadable listing lines in [" + current.listed + "]: " + listing.UnparsedText);
             }
             std::vector<Pending> subfolders;
+            // the last entry that may be fetched: every file before it is followed by another transfer
+            const auto last =
+                std::find_if(listing.Entries.rbegin(), listing.Entries.rend(), [&](const ListEntry& e) {
+                    return e.Type != "D" && ::fnmatch(mask.c_str(), e.Name.c_str(), FNM_NOESCAPE) == 0;
+                });
+            const ListEntry* const lastFile = last == listing.Entries.rend() ? nullptr : &*last;
             for (const auto& entry : listing.Entries) {
                 if (entry.Name == "." || entry.Name == "..") continue;
                 if (!IsSafeListedName(entry.Name)) {
@@ -618,6 +629,8 @@ void FtpClient::Impl::MGet(const std::string& pattern, const std::string& localF
                                         plain ? entry.Modified : std::nullopt};
                 FileJob job{entry.Name,   *here, entry.Name, listed,       !plain,
                             keepExisting, false, jobFolder,  self.FileType};
+                // on this session the next file of the listing follows; on others their runner knows
+                job.anotherFollows = !runner && &entry != lastFile;
                 if (self.Report) job.place = self.Report->NextPlace();
                 auto finish = [&, remotePath, size = entry.Size](JobOutcome& outcome) {
                     try {
