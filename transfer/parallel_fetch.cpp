@@ -100,6 +100,8 @@ void ParallelFetch::Work(int number) {
             entry = waiting_.front();
             waiting_.pop_front();
             entry->state = Entry::kRunning;
+            // more waiting: this session likely takes one next, so it asks for its port early
+            entry->job.anotherFollows = !waiting_.empty();
         }
         log_.WriteInto(entry->slot);
         worker->inFile = true;
@@ -232,6 +234,7 @@ bool ParallelFetch::RunOneHere(const RunHere& here) {
         entry = waiting_.front();
         waiting_.pop_front();
         entry->state = Entry::kRunning;
+        entry->job.anotherFollows = !waiting_.empty();
     }
     RunHereNow(entry, here);
     return true;
