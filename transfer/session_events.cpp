@@ -21,23 +21,29 @@ constexpr std::chrono::milliseconds kHostProgressInterval{90};
 
 }  // namespace
 
+AuthenticateInput AuthenticateInputOf(const CommandSettings& s, bool rootTrusted, bool dateValid,
+                                      bool signatureValid, bool accept, bool hostCheckActive) {
+    AuthenticateInput in;
+    in.rootTrusted = rootTrusted;
+    in.dateValid = dateValid;
+    in.signatureValid = signatureValid;
+    in.accept = accept;
+    in.traceLog = IsOn(s.TraceLog);
+    in.ignoreDate = s.IgnoreDate;
+    in.ignoreHost = s.IgnoreHost;
+    in.ignoreRoot = s.IgnoreRoot;
+    in.alwaysAuthenticate = s.AlwaysAuthenticate;
+    in.remoteHost = s.RemoteHost;
+    in.hostCheckActive = hostCheckActive;
+    return in;
+}
+
 void OnAuthenticate(RunSession&, const Certificate& server, bool rootTrusted, bool dateValid,
                     bool signatureValid, bool& accept, std::string& refusal) {
     ModuleState& m = moduleState();
     try {
-        const CommandSettings& s = m.Settings;
-        AuthenticateInput in;
-        in.rootTrusted = rootTrusted;
-        in.dateValid = dateValid;
-        in.signatureValid = signatureValid;
-        in.accept = accept;
-        in.traceLog = IsOn(s.TraceLog);
-        in.ignoreDate = s.IgnoreDate;
-        in.ignoreHost = s.IgnoreHost;
-        in.ignoreRoot = s.IgnoreRoot;
-        in.alwaysAuthenticate = s.AlwaysAuthenticate;
-        in.remoteHost = s.RemoteHost;
-        in.hostCheckActive = m.HostCheckActive;
+        const AuthenticateInput in = AuthenticateInputOf(m.Settings, rootTrusted, dateValid, signatureValid,
+                                                         accept, m.HostCheckActive);
         const AuthenticateOutcome out = DecideAuthentication(server, in);
         for (const LogLine& line : out.lines) WriteLog(line.text, line.level);
         accept = out.accept;

@@ -4,12 +4,17 @@
 #include <cstdint>
 #include <string>
 
+#include "settings/command_settings.h"
+#include "transfer/authenticate.h"
 #include "transfer/certificates/certificate.h"
 
 namespace klvr {
 
 class RunSession;
 
+// The certificate decision's input: the client's verdicts, and the command's switches.
+AuthenticateInput AuthenticateInputOf(const CommandSettings& s, bool rootTrusted, bool dateValid,
+                                      bool signatureValid, bool accept, bool hostCheckActive);
 // Accepts or refuses the server's certificate; accept arrives as the client's verdict and leaves as the
 // decision, and a refusal names the checks that refused it.
 void OnAuthenticate(RunSession& session, const Certificate& server, bool rootTrusted, bool dateValid,

@@ -6,6 +6,7 @@
 #include "host/module_state.h"
 #include "settings/command_settings.h"
 #include "transfer/authenticate.h"
+#include "transfer/session_events.h"
 #include "util/printable_text.h"
 
 namespace klvr {
@@ -41,18 +42,8 @@ WorkerSession::WorkerSession(const FtpClient& model, int number, std::mutex& pro
     // The first session logged its verdict on this server; another one decides alike, silently.
     Ftp.OnAuthenticate = [this](const Certificate& server, bool rootTrusted, bool dateValid,
                                 bool signatureValid, bool& accept, std::string& refusal) {
-        const CommandSettings& s = moduleState().Settings;
-        AuthenticateInput in;
-        in.rootTrusted = rootTrusted;
-        in.dateValid = dateValid;
-        in.signatureValid = signatureValid;
-        in.accept = accept;
-        in.ignoreDate = s.IgnoreDate;
-        in.ignoreHost = s.IgnoreHost;
-        in.ignoreRoot = s.IgnoreRoot;
-        in.alwaysAuthenticate = s.AlwaysAuthenticate;
-        in.remoteHost = s.RemoteHost;
-        in.hostCheckActive = hostCheckActive_;
+        const AuthenticateInput in = AuthenticateInputOf(moduleState().Settings, rootTrusted, dateValid,
+                                                         signatureValid, accept, hostCheckActive_);
         try {
             const AuthenticateOutcome out = DecideAuthentication(server, in);
             accept = out.accept;
