@@ -129,10 +129,14 @@ data-close
 // The files of a listing fetched in the client's order: the transfer type once, then each file.
 std::string FetchDialogue(const std::vector<std::pair<std::string, std::string>>& files) {
     std::string dialogue = files.empty() ? "" : "< TYPE I\n> 200 ok\n";
-    for (const auto& [name, content] : files) {
-        dialogue += "< SIZE " + name + "\n> 213 " + std::to_string(content.size()) +
-                    "\n< EPSV\n> 229 ok ({epsv})\n< RETR " + name + "\n> 150 here\ndata " + content +
-                    "\ndata-close\n> 226 done\n";
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& [name, content] = files[i];
+        dialogue += "< SIZE " + name + "\n> 213 " + std::to_string(content.size()) + "\n";
+        // the first file asks for its port; each later one takes the port asked for as the one
+        // before it ended, before that transfer's final reply (which waits here until it is asked)
+        if (i == 0) dialogue += "< EPSV\n> 229 ok ({epsv})\n";
+        dialogue += "< RETR " + name + "\n> 150 here\ndata " + content + "\ndata-close\n";
+        dialogue += i + 1 < files.size() ? "< EPSV\n> 226 done\n> 229 ok ({epsv})\n" : "> 226 done\n";
     }
     return dialogue + "< QUIT\n> 221 bye\n";
 }
