@@ -56,6 +56,7 @@ std::string ActionName(FileRecord::Action action) {
 void RunReport::Clear() {
     std::lock_guard lock(mutex_);
     records_.clear();
+    at_.clear();
     cause_ = FailureCause::kNone;
     places_ = 0;
 }
@@ -67,18 +68,19 @@ void RunReport::BeginAttempt() {
 
 void RunReport::Put(const FileRecord& record) {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(records_.begin(), records_.end(),
-                           [&](const FileRecord& r) { return r.remotePath == record.remotePath; });
-    if (it == records_.end()) {
+    const auto found = at_.find(record.remotePath);
+    if (found == at_.end()) {
+        at_.emplace(record.remotePath, records_.size());
         records_.push_back(record);
         if (records_.back().order == 0) records_.back().order = ++places_;
         return;
     }
+    FileRecord& kept = records_[found->second];
     // A retried attempt finds the file the failed one stored already there and leaves it alone.
-    if (Stored(it->action) && record.action == FileRecord::kSkipped) return;
-    const std::int64_t first = it->order;
-    *it = record;
-    it->order = first;
+    if (Stored(kept.action) && record.action == FileRecord::kSkipped) return;
+    const std::int64_t first = kept.order;
+    kept = record;
+    kept.order = first;
 }
 
 std::int64_t RunReport::NextPlace() {
@@ -88,19 +90,16 @@ std::int64_t RunReport::NextPlace() {
 
 bool RunReport::Has(const std::string& remotePath) const {
     std::lock_guard lock(mutex_);
-    return std::any_of(records_.begin(), records_.end(),
-                       [&](const FileRecord& r) { return r.remotePath == remotePath; });
+    return at_.count(remotePath) != 0;
 }
 
 void RunReport::NoteDeletion(const std::string& remotePath, const std::string& deletion,
                              const std::string& detail) {
     std::lock_guard lock(mutex_);
-    for (FileRecord& r : records_) {
-        if (r.remotePath != remotePath) continue;
-        r.deletion = deletion;
-        r.deletionDetail = detail;
-        return;
-    }
+    const auto found = at_.find(remotePath);
+    if (found == at_.end()) return;
+    records_[found->second].deletion = deletion;
+    records_[found->second].deletionDetail = detail;
 }
 
 void RunReport::NoteFailure(FailureCause cause) {

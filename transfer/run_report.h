@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "transfer/ftp/failure_cause.h"
@@ -67,6 +68,8 @@ class RunReport {
   private:
     mutable std::mutex mutex_;
     std::vector<FileRecord> records_;  // in order of first appearance
+    // Where each remote path's record stands: a folder of many files is not searched once a file.
+    std::unordered_map<std::string, std::size_t> at_;
     FailureCause cause_ = FailureCause::kNone;
     std::int64_t places_ = 0;
 };

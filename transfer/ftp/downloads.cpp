@@ -162,8 +162,7 @@ std::string LeftAloneReason(const FetchPlan& plan) {
 // result keeps every caller from going further (no variable, no delete), and nothing local was touched.
 FetchResult PlannedOnly(const FetchPlan& plan, const FetchFacts& facts, bool deleteAfter,
                         FileRecord& record) {
-    const bool transfers = plan.action == FetchAction::kFresh || plan.action == FetchAction::kResumePartial ||
-                           plan.action == FetchAction::kResumeCopy;
+    const bool transfers = plan.Transfers();
     if (transfers) {
         record.action = FileRecord::kPlanned;
         record.plan = plan.action != FetchAction::kFresh ? "resume" : facts.copy ? "overwrite" : "new";
@@ -239,10 +238,9 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
         return result;
     };
     if (IsPartialFileName(t.name)) {
-        ReportWarning("Remote file passed over [" + Printable(t.remoteName) +
-                      "]: its name is the form kept for unfinished downloads");
         record.reason = "its name is the form kept for unfinished downloads";
-        return {FetchOutcome::kKept, {false, "its name is the form kept for unfinished downloads", {}}};
+        ReportWarning("Remote file passed over [" + Printable(t.remoteName) + "]: " + record.reason);
+        return {FetchOutcome::kKept, {false, record.reason, {}}};
     }
 
     const LocalEntry present = t.unpack ? LocalEntry{} : t.folder.Inspect(t.name);
@@ -288,8 +286,7 @@ FetchResult FtpClient::Impl::FetchFile(const FetchTarget& t, Waiter& waiter, Fil
         }
         plan = PlanFetch(facts);
     }
-    const bool transfers = plan.action == FetchAction::kFresh || plan.action == FetchAction::kResumePartial ||
-                           plan.action == FetchAction::kResumeCopy;
+    const bool transfers = plan.Transfers();
     if (facts.remoteSize) record.size = facts.remoteSize;
     if (facts.remoteTime.IsKnown()) record.remoteTime = facts.remoteTime.seconds;
     if (self.DryRun) return PlannedOnly(plan, facts, self.CheckBeforeDelete, record);

@@ -46,6 +46,12 @@ struct FetchPlan {
     std::int64_t from = 0;
     bool proven = false;
     std::string reason;  // kKeep: why the copy differs; kLeaveAlone unproven: why it proves nothing
+
+    // Bytes come from the server: afresh, or after those already held.
+    bool Transfers() const {
+        return action == FetchAction::kFresh || action == FetchAction::kResumePartial ||
+               action == FetchAction::kResumeCopy;
+    }
 };
 
 FetchPlan PlanFetch(const FetchFacts& facts);
