@@ -32,14 +32,13 @@ bool IsZipArchiveName(const std::string& name) {
     return name.size() >= 3 && UpperCase(name.substr(name.size() - 3)) == "ZIP";
 }
 
-// A host's stop during the pause after a file ends the attempt there, as one during a transfer does: the
-// client stopped first, then the failure path with the client's own word for it.
 // A file the run passed over before asking the server anything.
 void RecordSkip(FtpClient& ftp, const RemoteEntry& entry, const std::string& reason) {
     FileRecord record =
         SkippedFile(ftp.RemotePath(entry.name), moduleState().Settings.LocalDir + "/" + entry.name, reason);
-    record.size = ListedFacts(entry).size;
-    record.remoteTime = ListedFacts(entry).modified;
+    const ListedFile listed = ListedFacts(entry);
+    record.size = listed.size;
+    record.remoteTime = listed.modified;
     record.folder = IsOn(entry.IsFolder);
     moduleState().Report.Put(record);
 }
@@ -58,6 +57,8 @@ void RecordPassedOver(FtpClient& ftp) {
     }
 }
 
+// A host's stop during the pause after a file ends the attempt there, as one during a transfer does: the
+// client stopped first, then the failure path with the client's own word for it.
 void PauseBetweenFiles() {
     if (Pause()) return;
     ActOnAbortRequest();
